@@ -1,0 +1,6 @@
+// Placeholder: filled in by its own change.
+#include "usb_console.h"
+
+void USB_console::ReportHwCfg() {}
+void USB_console::reportLocalTimeZone() {}
+void USB_console::reportProjectFileList() {}

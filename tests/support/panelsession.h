@@ -1,0 +1,86 @@
+#ifndef KVX_PANEL_SESSION_H
+#define KVX_PANEL_SESSION_H
+
+#include "testsysroot.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// The host side of a pseudo-terminal. Its slave is what the panel opens as
+// dev/ttyGS0. The test also keeps the slave open itself (never reading it),
+// so the master does not hang up while the panel has the link closed.
+class PtyLink
+{
+public:
+    PtyLink();
+    ~PtyLink();
+    PtyLink(const PtyLink &) = delete;
+    PtyLink &operator=(const PtyLink &) = delete;
+
+    bool open();
+    void close();
+    bool isOpen() const { return m_master >= 0; }
+    int masterFd() const { return m_master; }
+    QString slaveName() const { return m_slaveName; }
+    // Points a symbolic link (for example sysroot/dev/ttyGS0) at the slave.
+    bool linkAs(const QString &linkPath) const;
+
+    void write(const QByteArray &bytes);
+    // Reads what is readable within ms milliseconds into the buffer.
+    void fill(int ms);
+    QByteArray &buffer() { return m_buffer; }
+
+private:
+    int m_master;
+    int m_slave;
+    QString m_slaveName;
+    QByteArray m_buffer;
+};
+
+// One simulated panel: a sysroot, its terminal and the kvx_recovery_sim
+// process started on them. Every wait has a deadline.
+class PanelSession
+{
+public:
+    PanelSession();
+    ~PanelSession();
+
+    TestSysroot sysroot;
+    PtyLink link;
+    QProcess process;
+
+    // Copies the simulation executable into the application directory and
+    // starts it there. With a link, dev/ttyGS0 points at the terminal first.
+    // Waits for "CXM: Init Success".
+    bool start(bool withLink = true, const QStringList &extraEnvironment = {});
+    void stop();
+
+    // Standard output, line by line. A wait consumes the lines up to the one
+    // it found, so consecutive waits check the order of the diagnostics.
+    bool waitForLine(const QString &line, int ms = 5000);
+    bool waitForLineContaining(const QString &text, int ms = 5000);
+    QStringList allLines();
+    QString stderrText();
+
+    // Terminal bytes from the panel.
+    void send(const QByteArray &bytes);
+    QByteArray readUntil(const QByteArray &needle, int ms = 5000);
+    QByteArray readExactly(int n, int ms = 5000);
+    QByteArray readFor(int ms);
+    // Sends a frame and returns everything up to and including the LF CR
+    // that ends its handling (empty on time-out).
+    QByteArray command(const QByteArray &frame, int ms = 5000);
+
+    // Lets the process's output in while waiting on the terminal.
+    void pump(int ms);
+
+private:
+    void collectOutput();
+    QByteArray m_out;
+    QStringList m_lines;
+    int m_cursor;
+};
+
+#endif

@@ -3,4 +3,3 @@
 
 void USB_console::ReportHwCfg() {}
 void USB_console::reportLocalTimeZone() {}
-void USB_console::reportProjectFileList() {}

@@ -32,12 +32,15 @@ bool PtyLink::open()
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_master < 0)
         return false;
+    // Not inherited by the panel: a master held open by the child itself
+    // would keep the link from ever hanging up.
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
     if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
         close();
         return false;
     }
     m_slaveName = QString::fromLocal8Bit(ptsname(m_master));
-    m_slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    m_slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_slave < 0) {
         close();
         return false;

@@ -1,6 +1,141 @@
-// Placeholder: filled in by its own change.
+// Setting the date, the time and the time-zone offset from the host's text.
+// The offset is only stored and reported; the clock itself keeps local time.
+
 #include "hdw_config.h"
 
-bool HDW_config::setExternalRTC(bool, bool, QString *) { return false; }
-void HDW_config::setTimeZone(int) {}
-int HDW_config::currentTimeZone() { return timeZoneOffset; }
+#include "platform.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStringList>
+#include <QtDebug>
+#include <cstdio>
+#include <cstring>
+
+static const int maxTimeZoneMinutes = 720;
+// Countdown ticks of 2 s: the battery-low reminder comes every 12 hours.
+static const int reminderTicks = 21600;
+
+bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *text)
+{
+    const QString received = text ? *text : QString();
+    const QStringList fields = received.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+
+    const bool timeZonePath = withTimeZone && fields.size() == 3;
+    const bool dateOnlyPath = !withTimeZone && fields.size() >= 2;
+    if (!timeZonePath && !dateOnlyPath) {
+        qDebug("Wrong datetime: %s", qPrintable(received));
+        return false;
+    }
+
+    if (timeZonePath) {
+        bool ok = false;
+        const int minutes = fields.at(2).toInt(&ok, 10);
+        if (!ok) {
+            qDebug("TZ minute offset %s is not valid", qPrintable(fields.at(2)));
+            return false;
+        }
+        qDebug("TZ offset : %d min", minutes);
+        if (minutes < -maxTimeZoneMinutes || minutes > maxTimeZoneMinutes) {
+            qDebug("TZ offset > +/-720min");
+            return false;
+        }
+        timeZoneOffset = minutes;
+        QFile cfg(QStringLiteral("timezone.cfg"));
+        if (cfg.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            cfg.write(QByteArray::number(minutes));
+            cfg.close();
+        }
+        emit timeZoneChanged(minutes);
+    }
+
+    const QDateTime when = QDateTime::fromString(fields.at(0) + QLatin1Char(' ') + fields.at(1),
+                                                 QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz"));
+    if (!when.isValid()) {
+        qDebug("Wrong datetime: %s", qPrintable(received));
+        return false;
+    }
+
+    // The C library fills in the day of the week the chip wants.
+    const QByteArray seconds = when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+    memset(&rtcTime, 0, sizeof rtcTime);
+    const char *end = strptime(seconds.constData(), "%Y-%m-%d %H:%M:%S", &rtcTime);
+    if (!end || *end != '\0') {
+        // Without a broken-down time there is nothing sound to set the
+        // clocks to, so nothing is set.
+        printf("Date-Time String invalid. Format:YYYY-MM-DD HH:MM:SS\n");
+        return false;
+    }
+
+    if (extRtcPresent) {
+        const unsigned char timeRegisters[7] = {
+            static_cast<unsigned char>(int_to_bcd(rtcTime.tm_sec)),
+            static_cast<unsigned char>(int_to_bcd(rtcTime.tm_min)),
+            static_cast<unsigned char>(int_to_bcd(rtcTime.tm_hour)),
+            static_cast<unsigned char>(int_to_bcd(rtcTime.tm_mday)),
+            static_cast<unsigned char>(int_to_bcd(rtcTime.tm_wday)),
+            static_cast<unsigned char>(int_to_bcd(rtcTime.tm_mon + 1)),
+            static_cast<unsigned char>(int_to_4_byte_bcd(rtcTime.tm_year + 1900) & 0xFF),
+        };
+        if (rtcWriteRegisters(0x08, timeRegisters, 7))
+            printf("HWI: Set Ext. RTC\n");
+        else
+            printf("RTC: Error\n");
+    }
+
+    // Local time, with daylight saving decided by the time zone rules.
+    rtcTime.tm_isdst = -1;
+    const time_t calendar = mktime(&rtcTime);
+    if (calendar == static_cast<time_t>(-1) || platform::setSystemClock(calendar) != 0) {
+        printf("HWI: Set Sys RTC Fail\n");
+        return false;
+    }
+
+    if (extRtcPresent) {
+        bool reminderRunning = false;
+        if (!resetReminder) {
+            unsigned char control[3];
+            reminderRunning = rtcReadRegisters(0x00, control, 3) && (control[0] & 0x02);
+        }
+
+        // Countdown off, interrupts off, timer and battery-low flags cleared.
+        const unsigned char controlBlock[4] = { 0xF9, 0x00, 0x00, 0x20 };
+        if (!rtcWriteRegisters(0x00, controlBlock, 4))
+            printf("RTC: Error\n");
+
+        const int locked = setExtRTC_EEPROM_lock(1);
+        if (locked) {
+            writeByteToRTC_EEPROM(0x30, 0x02);
+            writeByteToRTC_EEPROM(0x31, 0x15);
+            writeByteToRTC_EEPROM(0x32, static_cast<char>(0x97));
+            writeByteToRTC_EEPROM(0x33, 0x15);
+        }
+        const int unlocked = setExtRTC_EEPROM_lock(0);
+        if (!locked || !unlocked)
+            printf("HWI: Cfg RTC Err\n");
+
+        if (hwcfg_data.batLowCheck) {
+            if (reminderRunning) {
+                DisableExtRTC_CountDownTimer();
+                setExtRTC_CountDownTimer(reminderTicks);
+                printf("RTC: Restore CntDwn\n");
+            } else {
+                printf("RTC: Reset LowBat & CntDwn\n");
+            }
+        }
+    } else if (hwcfg_data.batLowCheck) {
+        printf("RTC: Reset LowBat & CntDwn\n");
+    }
+    return true;
+}
+
+void HDW_config::setTimeZone(int minutes)
+{
+    if (minutes >= -maxTimeZoneMinutes && minutes <= maxTimeZoneMinutes)
+        timeZoneOffset = minutes;
+}
+
+int HDW_config::currentTimeZone()
+{
+    return timeZoneOffset;
+}

@@ -279,8 +279,9 @@ char *USB_console::in_out_parse(int *out, char *p)
 }
 
 // "#LOAD<name>size#", and for RTLD "#RTLD<name>[32 hex digits]size#".
-// A name that does not fit fileName, or a size text longer than a 32-bit
-// number can be, refuses the whole frame: nothing is stored or answered.
+// A name that does not fit fileName, or a size number written with more
+// characters than a 32-bit number needs, refuses the whole frame: nothing is
+// stored or answered, and no name is ever cut into another one.
 void USB_console::file_name_parse(int *ok, int runtime)
 {
     const int end = cmdIndex; // the closing '#'
@@ -308,10 +309,23 @@ void USB_console::file_name_parse(int *ok, int runtime)
     if (withDigest)
         sizeStart = close + digestDigits + 3;
 
+    // The size text runs up to the closing '#'; strtol stops at its first
+    // non-digit, so a long text that is not a number is just an invalid size.
     const int sizeLength = end - sizeStart;
-    if (sizeLength > maxSizeText) {
-        printf("CXM: File Size Too Long\n");
-        return;
+    long size = 0;
+    bool sizeValid = false;
+    if (sizeLength > 0) {
+        char sizeText[sizeof cmdBuf];
+        memcpy(sizeText, cmdBuf + sizeStart, static_cast<size_t>(sizeLength));
+        sizeText[sizeLength] = '\0';
+        errno = 0;
+        size = strtol(sizeText, nullptr, 10);
+        // A size that a 32-bit count cannot hold is as unusable as none.
+        sizeValid = size >= 1 && size <= INT_MAX && errno != ERANGE;
+        if (sizeValid && sizeLength > maxSizeText) {
+            printf("CXM: File Size Too Long\n");
+            return;
+        }
     }
 
     memcpy(fileName, cmdBuf + 6, static_cast<size_t>(nameLength));
@@ -324,13 +338,7 @@ void USB_console::file_name_parse(int *ok, int runtime)
 
     if (sizeLength <= 0)
         return;
-    char sizeText[maxSizeText + 1];
-    memcpy(sizeText, cmdBuf + sizeStart, static_cast<size_t>(sizeLength));
-    sizeText[sizeLength] = '\0';
-    errno = 0;
-    const long size = strtol(sizeText, nullptr, 10);
-    if (size < 1 || size > INT_MAX || errno == ERANGE) {
-        // A size that a 32-bit count cannot hold is as unusable as none.
+    if (!sizeValid) {
         totalSize = 0;
         remainSize = 0;
         printf("CXM: Invalid File Size\n");

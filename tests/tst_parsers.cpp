@@ -1,0 +1,575 @@
+// In process: the frame collector, the command table, the parameter parsers
+// and the LOAD/RTLD frame parser, driven byte by byte or on a prepared frame.
+// The hand-overs to other parts (reception, reports, sync, close) are cut off
+// so that only the dispatch itself is judged, through the signals it emits.
+
+#include "hdw_config.h"
+#include "panelsession.h"
+#include "usb_console.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QtTest>
+#include <climits>
+#include <memory>
+
+class ConsoleProbe
+{
+public:
+    static char *buf(USB_console &c) { return c.cmdBuf; }
+    static int &index(USB_console &c) { return c.cmdIndex; }
+    static int &state(USB_console &c) { return c.consoleState; }
+    static int &totalSize(USB_console &c) { return c.totalSize; }
+    static unsigned &remainSize(USB_console &c) { return c.remainSize; }
+    static int &runtimeLoad(USB_console &c) { return c.runtimeLoad; }
+    static char *fileName(USB_console &c) { return c.fileName; }
+    static char *fileHash(USB_console &c) { return c.fileHash; }
+    static void feed(USB_console &c, const QByteArray &bytes)
+    {
+        for (char b : bytes)
+            c.collectCommandByte(static_cast<unsigned char>(b));
+    }
+    // A dispatched frame as the parsers see it: "#WORD" then the parameter
+    // text, terminated where the closing '#' stood.
+    static char *prepare(USB_console &c, const QByteArray &param)
+    {
+        memset(c.cmdBuf, 0, sizeof c.cmdBuf);
+        memcpy(c.cmdBuf + 1, "TEST", 4);
+        memcpy(c.cmdBuf + 5, param.constData(), static_cast<size_t>(param.size()));
+        c.cmdIndex = 5 + param.size();
+        return c.cmdBuf + 5;
+    }
+};
+
+// Buttons count who listens to their click.
+class CountingButton : public QPushButton
+{
+public:
+    int clickReceivers() const { return receivers(SIGNAL(clicked())); }
+};
+
+static const char sentinel = '\x01';
+static const QByteArray lfcr("\n\r");
+
+class tst_parsers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void commandTable_data();
+    void commandTable();
+    void stringParse_data();
+    void stringParse();
+    void valueParse_data();
+    void valueParse();
+    void longValueParse_data();
+    void longValueParse();
+    void keywordParse_data();
+    void keywordParse();
+    void parsersStayInsideBuffer_data();
+    void parsersStayInsideBuffer();
+    void collector_data();
+    void collector();
+    void fileFrames_data();
+    void fileFrames();
+    void dispatch_data();
+    void dispatch();
+    void saveEnablesRebootOnce();
+
+private:
+    QByteArray drain();
+
+    std::unique_ptr<TestSysroot> sysroot;
+    PtyLink link;
+    HDW_config *hw = nullptr;
+    USB_console *console = nullptr;
+};
+
+void tst_parsers::initTestCase()
+{
+    sysroot.reset(new TestSysroot);
+    QVERIFY(sysroot->isValid());
+    sysroot->populate();
+    sysroot->activate();
+    QVERIFY(link.open());
+    QVERIFY(link.linkAs(sysroot->path("dev/ttyGS0")));
+    hw = new HDW_config;
+    console = new USB_console(nullptr, hw);
+    // Only the dispatch is judged here: the slots behind these hand-overs
+    // belong to other parts and would start receptions, reports or programs.
+    const char *const handOvers[][2] = {
+        { SIGNAL(ConsoleStartXmodem()), SLOT(StartXmodem()) },
+        { SIGNAL(ConsoleAskHwCfg()), SLOT(ReportHwCfg()) },
+        { SIGNAL(ConsoleAskSync(bool)), SLOT(SysCmdSysn(bool)) },
+        { SIGNAL(ConsoleSetBacklight(int)), SLOT(OutputBackLight(int)) },
+        { SIGNAL(ConsoleAskReboot()), SLOT(SysCmdReboot()) },
+    };
+    for (const auto &h : handOvers)
+        QVERIFY(QObject::disconnect(console, h[0], console, h[1]));
+}
+
+void tst_parsers::cleanupTestCase()
+{
+    delete console;
+    delete hw;
+}
+
+void tst_parsers::init()
+{
+    ConsoleProbe::state(*console) = 0;
+    ConsoleProbe::index(*console) = 0;
+    link.buffer().clear();
+}
+
+// Everything the console wrote up to now (the sentinel marks the end).
+QByteArray tst_parsers::drain()
+{
+    console->WriteChar(static_cast<unsigned char>(sentinel));
+    QElapsedTimer t;
+    t.start();
+    while (!link.buffer().contains(sentinel) && t.elapsed() < 3000)
+        link.fill(20);
+    const int at = link.buffer().indexOf(sentinel);
+    const QByteArray got = at < 0 ? QByteArray("<no sentinel>") : link.buffer().left(at);
+    link.buffer().clear();
+    return got;
+}
+
+void tst_parsers::commandTable_data()
+{
+    QTest::addColumn<QByteArray>("word");
+    QTest::addColumn<int>("code");
+    const struct { const char *name; int code; } rows[] = {
+        { "LOAD", 1 }, { "RTLD", 2 }, { "HWCF", 3 }, { "SYNC", 4 }, { "BOOT", 5 },
+        { "BKLT", 6 }, { "DIGC", 10 }, { "PWMC", 12 }, { "ALMC", 14 }, { "CHBT", 16 },
+        { "SVCF", 17 }, { "HELP", 18 }, { "GETF", 20 }, { "DORI", 22 }, { "UNIX", 19 },
+        { "DTIM", 23 }, { "FINF", 24 }, { "SINF", 25 }, { "SLTZ", 26 }, { "GFFS", 28 },
+        { "RMFS", 29 }, { "MODE", 30 }, { "CPUI", 31 }, { "SNAM", 32 }, { "GPFL", 33 },
+        { "DRPN", 34 },
+    };
+    for (const auto &r : rows)
+        QTest::newRow(r.name) << QByteArray(r.name) << r.code;
+    QTest::newRow("blank word") << QByteArray("    ") << 0;
+    QTest::newRow("lower case") << QByteArray("hwcf") << 0;
+    QTest::newRow("extra byte ignored") << QByteArray("HWCFX") << 3;
+    QTest::newRow("short word") << QByteArray("HWC\0", 4) << 0;
+    QTest::newRow("closing mark in word") << QByteArray("LOA#") << 0;
+    QTest::newRow("unused code 7 name") << QByteArray("REPT") << 0;
+}
+
+void tst_parsers::commandTable()
+{
+    QFETCH(QByteArray, word);
+    QFETCH(int, code);
+    QCOMPARE(console->SearchMatchCmd(word.data()), code);
+    // The table keeps its 27 rows, the blank one first.
+    QCOMPARE(int(sizeof cmd_set / sizeof cmd_set[0]), 27);
+    QCOMPARE(QByteArray(cmd_set[0].name), QByteArray("    "));
+    QCOMPARE(QByteArray(cmd_set[15].name), QByteArray("UNIX"));
+}
+
+void tst_parsers::stringParse_data()
+{
+    QTest::addColumn<QByteArray>("param");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("advance");
+    QTest::newRow("text") << QByteArray("<abc>") << true << QByteArray("abc") << 5;
+    QTest::newRow("empty brackets") << QByteArray("<>") << true << QByteArray() << 2;
+    QTest::newRow("first closing bracket") << QByteArray("<a>b>") << true << QByteArray("a") << 3;
+    QTest::newRow("blanks kept") << QByteArray("< a b ><x>") << true << QByteArray(" a b ") << 7;
+    QTest::newRow("unterminated") << QByteArray("<abc") << false << QByteArray() << 0;
+    QTest::newRow("no opening") << QByteArray("abc>") << false << QByteArray() << 0;
+    QTest::newRow("nothing") << QByteArray() << false << QByteArray() << 0;
+}
+
+void tst_parsers::stringParse()
+{
+    QFETCH(QByteArray, param);
+    QFETCH(bool, found);
+    QFETCH(QByteArray, text);
+    QFETCH(int, advance);
+    char *p = ConsoleProbe::prepare(*console, param);
+    char *out = reinterpret_cast<char *>(1);
+    char *next = console->string_parse(&out, p);
+    QCOMPARE(next - p, advance);
+    QCOMPARE(out != nullptr, found);
+    if (found) {
+        QCOMPARE(out, p + 1);
+        // The closing bracket became the text's terminator.
+        QCOMPARE(QByteArray(out), text);
+    } else {
+        QCOMPARE(QByteArray(p), param);
+    }
+}
+
+void tst_parsers::valueParse_data()
+{
+    QTest::addColumn<QByteArray>("param");
+    QTest::addColumn<int>("min");
+    QTest::addColumn<int>("max");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("advance"); // -1: no position returned
+    QTest::newRow("in range") << QByteArray("<50>") << 0 << 100 << 50 << 4;
+    QTest::newRow("empty reads as 0") << QByteArray("<>") << 0 << 100 << 0 << 2;
+    QTest::newRow("empty below range") << QByteArray("<>") << 1 << 100 << -1 << 2;
+    QTest::newRow("blank and sign") << QByteArray("< +7>") << 0 << 100 << 7 << 5;
+    QTest::newRow("negative") << QByteArray("<-3>") << -5 << 5 << -3 << 4;
+    QTest::newRow("above range") << QByteArray("<101>") << 0 << 100 << -1 << 5;
+    QTest::newRow("range bounds") << QByteArray("<255>") << 0 << 255 << 255 << 5;
+    QTest::newRow("stops at non-digit") << QByteArray("<12abc>") << 0 << 100 << 12 << 7;
+    QTest::newRow("no digits") << QByteArray("<abc>") << 0 << 100 << 0 << 5;
+    QTest::newRow("would wrap into range") << QByteArray("<4294967346>") << 0 << 100 << -1 << 12;
+    QTest::newRow("beyond long") << QByteArray("<99999999999999999999>") << 0 << INT_MAX << -1 << 22;
+    QTest::newRow("second parameter left") << QByteArray("<1><0>") << 0 << 3 << 1 << 3;
+    QTest::newRow("unterminated") << QByteArray("<50") << 0 << 100 << -1 << 0;
+    QTest::newRow("no opening") << QByteArray("50>") << 0 << 100 << -1 << -1;
+    QTest::newRow("nothing") << QByteArray() << 0 << 100 << -1 << -1;
+}
+
+void tst_parsers::valueParse()
+{
+    QFETCH(QByteArray, param);
+    QFETCH(int, min);
+    QFETCH(int, max);
+    QFETCH(int, value);
+    QFETCH(int, advance);
+    char *p = ConsoleProbe::prepare(*console, param);
+    int out = 12345;
+    char *next = console->value_parse(&out, p, min, max);
+    QCOMPARE(out, value);
+    if (advance < 0)
+        QCOMPARE(next, static_cast<char *>(nullptr));
+    else
+        QCOMPARE(next - p, advance);
+}
+
+void tst_parsers::longValueParse_data()
+{
+    QTest::addColumn<QByteArray>("param");
+    QTest::addColumn<qulonglong>("value");
+    QTest::addColumn<int>("advance"); // -1: no position returned
+    const qulonglong none = ~0ULL;
+    QTest::newRow("number") << QByteArray("<123>") << qulonglong(123) << 5;
+    QTest::newRow("largest") << QByteArray("<18446744073709551615>") << qulonglong(18446744073709551615ULL) << 22;
+    QTest::newRow("beyond 64 bits") << QByteArray("<18446744073709551616>") << none << 0;
+    QTest::newRow("not a number") << QByteArray("<12abc>") << none << 0;
+    QTest::newRow("empty") << QByteArray("<>") << none << 0;
+    QTest::newRow("unterminated") << QByteArray("<123") << none << 0;
+    QTest::newRow("no opening") << QByteArray("123>") << none << -1;
+}
+
+void tst_parsers::longValueParse()
+{
+    QFETCH(QByteArray, param);
+    QFETCH(qulonglong, value);
+    QFETCH(int, advance);
+    char *p = ConsoleProbe::prepare(*console, param);
+    unsigned long long out = 7;
+    char *next = console->long_value_parse(&out, p);
+    QCOMPARE(qulonglong(out), value);
+    if (advance < 0)
+        QCOMPARE(next, static_cast<char *>(nullptr));
+    else
+        QCOMPARE(next - p, advance);
+}
+
+void tst_parsers::keywordParse_data()
+{
+    QTest::addColumn<QString>("parser");
+    QTest::addColumn<QByteArray>("param");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("advance");
+    QTest::newRow("HI") << "state" << QByteArray("<HI>") << 1 << 4;
+    QTest::newRow("LO then more") << "state" << QByteArray("<LO><HI>") << 0 << 4;
+    QTest::newRow("lower case level") << "state" << QByteArray("<hi>") << -1 << 0;
+    QTest::newRow("level cut short") << "state" << QByteArray("<HI") << -1 << 0;
+    QTest::newRow("longer level") << "state" << QByteArray("<HIGH>") << -1 << 0;
+    QTest::newRow("no level") << "state" << QByteArray() << -1 << 0;
+    QTest::newRow("IN") << "inout" << QByteArray("<IN>") << 1 << 4;
+    QTest::newRow("OUT") << "inout" << QByteArray("<OUT><HI>") << 2 << 5;
+    QTest::newRow("UNU") << "inout" << QByteArray("<UNU>") << 0 << 5;
+    QTest::newRow("lower case direction") << "inout" << QByteArray("<in>") << -1 << 0;
+    QTest::newRow("direction cut short") << "inout" << QByteArray("<OUT") << -1 << 0;
+    QTest::newRow("unknown direction") << "inout" << QByteArray("<OU>") << -1 << 0;
+}
+
+void tst_parsers::keywordParse()
+{
+    QFETCH(QString, parser);
+    QFETCH(QByteArray, param);
+    QFETCH(int, value);
+    QFETCH(int, advance);
+    char *p = ConsoleProbe::prepare(*console, param);
+    int out = 12345;
+    char *next = parser == "state" ? console->state_parse(&out, p) : console->in_out_parse(&out, p);
+    QCOMPARE(out, value);
+    QCOMPARE(next - p, advance);
+}
+
+// A buffer full to its last byte with no terminator, and '>' bytes right
+// behind it (in the frame index): a parser that looked past the buffer would
+// find them and write over the index.
+void tst_parsers::parsersStayInsideBuffer_data()
+{
+    QTest::addColumn<QString>("parser");
+    QTest::addColumn<int>("at");
+    QTest::newRow("string") << "string" << 5;
+    QTest::newRow("value") << "value" << 5;
+    QTest::newRow("long value") << "long" << 5;
+    QTest::newRow("level at the end") << "state" << 253;
+    QTest::newRow("direction at the end") << "inout" << 252;
+}
+
+void tst_parsers::parsersStayInsideBuffer()
+{
+    QFETCH(QString, parser);
+    QFETCH(int, at);
+    char *buf = ConsoleProbe::buf(*console);
+    int &index = ConsoleProbe::index(*console);
+    QVERIFY2(reinterpret_cast<char *>(&index) == buf + 256, "the frame index must follow the buffer");
+    memset(buf, '7', 256);
+    if (parser == "state")
+        memcpy(buf + at, "<HI", 3);
+    else if (parser == "inout")
+        memcpy(buf + at, "<OUT", 4);
+    else
+        buf[at] = '<';
+    const int fence = 0x3E3E3E3E; // ">>>>"
+    index = fence;
+    char *p = buf + at;
+    int value = 1;
+    unsigned long long big = 1;
+    char *text = nullptr;
+    char *next = nullptr;
+    if (parser == "string")
+        next = console->string_parse(&text, p);
+    else if (parser == "value")
+        next = console->value_parse(&value, p, 0, INT_MAX);
+    else if (parser == "long")
+        next = console->long_value_parse(&big, p);
+    else if (parser == "state")
+        next = console->state_parse(&value, p);
+    else
+        next = console->in_out_parse(&value, p);
+    const int indexAfter = index;
+    index = 0;
+    QCOMPARE(indexAfter, fence);
+    QCOMPARE(next, p);
+    QCOMPARE(text, static_cast<char *>(nullptr));
+    if (parser != "string" && parser != "long")
+        QCOMPARE(value, -1);
+    if (parser == "long")
+        QCOMPARE(big, ~0ULL);
+}
+
+void tst_parsers::collector_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("index");
+    const QByteArray full(255, 'A');
+    QTest::newRow("idle text") << QByteArray("ab>") << QByteArray("ab>") << 0 << 0;
+    QTest::newRow("idle CR") << QByteArray("\r") << lfcr << 0 << 0;
+    QTest::newRow("idle LF") << QByteArray("\n") << QByteArray("\n") << 0 << 0;
+    QTest::newRow("open") << QByteArray("#") << QByteArray("#") << 1 << 0;
+    QTest::newRow("partial") << QByteArray("#SN") << QByteArray("#SN") << 1 << 2;
+    QTest::newRow("CR stored") << QByteArray("#SN\r") << QByteArray("#SN\n\r") << 1 << 3;
+    QTest::newRow("frame") << QByteArray("#SNAM#") << QByteArray("#SNAM#<SNAM:ERR>\n\r") << 0 << 0;
+    QTest::newRow("text then frame") << QByteArray("x\r#SNAM<a>#")
+                                     << QByteArray("x\n\r#SNAM<a>#<SNAM:NOR>\n\r") << 0 << 0;
+    QTest::newRow("empty frame") << QByteArray("##") << QByteArray("##") << 1 << 0;
+    QTest::newRow("three marks") << QByteArray("###") << QByteArray("###") << 1 << 0;
+    QTest::newRow("empty then frame") << QByteArray("##SNAM#") << QByteArray("##SNAM#<SNAM:ERR>\n\r") << 0 << 0;
+    QTest::newRow("one-byte frame") << QByteArray("#A#") << QByteArray("#A#") + lfcr << 0 << 0;
+    QTest::newRow("CR inside word") << QByteArray("#SN\rAM#") << QByteArray("#SN\n\rAM#\n\r") << 0 << 0;
+    QTest::newRow("254 bytes") << "#" + full.left(254) << "#" + full.left(254) << 1 << 254;
+    QTest::newRow("full frame dropped") << "#" + full << "#" + full << 0 << 0;
+    QTest::newRow("closing at the last position") << "#" + full.left(254) + "#"
+                                                  << "#" + full.left(254) + "#" + lfcr << 0 << 0;
+    QTest::newRow("longest name frame") << "#SNAM<" + full.left(249) + "#"
+                                        << "#SNAM<" + full.left(249) + "#<SNAM:ERR>" + lfcr << 0 << 0;
+    QTest::newRow("overlong then frame") << "#" + QByteArray(300, 'A') + "#SNAM#"
+                                         << "#" + QByteArray(300, 'A') + "#SNAM#<SNAM:ERR>" + lfcr << 0 << 0;
+    QTest::newRow("closing mark inside parameter") << QByteArray("#SNAM<a#b>c#")
+                                                   << QByteArray("#SNAM<a#<SNAM:ERR>\n\rb>c#") << 1 << 0;
+}
+
+void tst_parsers::collector()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+    QFETCH(int, state);
+    QFETCH(int, index);
+    ConsoleProbe::feed(*console, input);
+    QCOMPARE(drain(), output);
+    QCOMPARE(ConsoleProbe::state(*console), state);
+    QCOMPARE(ConsoleProbe::index(*console), index);
+}
+
+void tst_parsers::fileFrames_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("hash");
+    QTest::addColumn<int>("size");
+    // Before each row: name "old.bin", hash "old", size 777.
+    const QByteArray digest("0123456789abcdef0123456789ABCDEF");
+    const QByteArray name51(51, 'n');
+    QTest::newRow("load") << QByteArray("#LOAD<a.txt>12#") << QByteArray("<LOAD:ACK>")
+                          << QByteArray("a.txt") << QByteArray("old") << 12;
+    QTest::newRow("load size 0") << QByteArray("#LOAD<a.txt>0#") << QByteArray()
+                                 << QByteArray("a.txt") << QByteArray("old") << 0;
+    QTest::newRow("load negative size") << QByteArray("#LOAD<a.txt>-5#") << QByteArray()
+                                        << QByteArray("a.txt") << QByteArray("old") << 0;
+    QTest::newRow("load no size") << QByteArray("#LOAD<a.txt>#") << QByteArray()
+                                  << QByteArray("a.txt") << QByteArray("old") << 777;
+    QTest::newRow("load size with tail") << QByteArray("#LOAD<a.txt>12abc#") << QByteArray("<LOAD:ACK>")
+                                         << QByteArray("a.txt") << QByteArray("old") << 12;
+    QTest::newRow("load without name") << QByteArray("#LOAD12#") << QByteArray("<LOAD:ACK>")
+                                       << QByteArray() << QByteArray("old") << 12;
+    QTest::newRow("load empty name") << QByteArray("#LOAD<>34#") << QByteArray("<LOAD:ACK>")
+                                     << QByteArray() << QByteArray("old") << 34;
+    QTest::newRow("load unclosed name") << QByteArray("#LOAD<a.txt#") << QByteArray()
+                                        << QByteArray() << QByteArray("old") << 0;
+    QTest::newRow("load name of 51") << "#LOAD<" + name51 + ">5#" << QByteArray("<LOAD:ACK>")
+                                     << name51 << QByteArray("old") << 5;
+    QTest::newRow("load name of 52 refused") << "#LOAD<" + name51 + "x>5#" << QByteArray()
+                                             << QByteArray("old.bin") << QByteArray("old") << 777;
+    QTest::newRow("load size text of 11") << QByteArray("#LOAD<a>00000000012#") << QByteArray("<LOAD:ACK>")
+                                          << QByteArray("a") << QByteArray("old") << 12;
+    QTest::newRow("load size text of 12 refused") << QByteArray("#LOAD<a>000000000012#") << QByteArray()
+                                                  << QByteArray("old.bin") << QByteArray("old") << 777;
+    QTest::newRow("load long text not a number") << QByteArray("#LOAD<a>abcdefghijklmnop#") << QByteArray()
+                                                 << QByteArray("a") << QByteArray("old") << 0;
+    QTest::newRow("load largest size") << QByteArray("#LOAD<a>2147483647#") << QByteArray("<LOAD:ACK>")
+                                       << QByteArray("a") << QByteArray("old") << INT_MAX;
+    QTest::newRow("load size beyond 32 bits") << QByteArray("#LOAD<a>99999999999#") << QByteArray()
+                                              << QByteArray("a") << QByteArray("old") << 0;
+    QTest::newRow("load ignores digest") << "#LOAD<a>[" + digest + "]12#" << QByteArray()
+                                         << QByteArray("a") << QByteArray("old") << 0;
+    QTest::newRow("runtime") << "#RTLD<fw.tgz>[" + digest + "]4096#" << QByteArray("<RTLD:ACK>")
+                             << QByteArray("fw.tgz") << digest << 4096;
+    QTest::newRow("runtime digest of 31") << "#RTLD<fw.tgz>[" + digest.left(31) + "]4096#" << QByteArray()
+                                          << QByteArray("fw.tgz") << QByteArray("old") << 0;
+    QTest::newRow("runtime digest without size") << "#RTLD<fw.tgz>[" + digest + "]#" << QByteArray()
+                                                 << QByteArray("fw.tgz") << digest << 777;
+    QTest::newRow("runtime without digest") << QByteArray("#RTLD<fw.tgz>12#") << QByteArray("<RTLD:ACK>")
+                                            << QByteArray("fw.tgz") << QByteArray("old") << 12;
+    QTest::newRow("runtime long name refused") << "#RTLD<" + name51 + "x>[" + digest + "]12#" << QByteArray()
+                                               << QByteArray("old.bin") << QByteArray("old") << 777;
+}
+
+void tst_parsers::fileFrames()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, hash);
+    QFETCH(int, size);
+    strcpy(ConsoleProbe::fileName(*console), "old.bin");
+    strcpy(ConsoleProbe::fileHash(*console), "old");
+    ConsoleProbe::totalSize(*console) = 777;
+    ConsoleProbe::remainSize(*console) = 777;
+    ConsoleProbe::runtimeLoad(*console) = -1;
+    QSignalSpy started(console, SIGNAL(ConsoleStartXmodem()));
+
+    ConsoleProbe::feed(*console, frame);
+    QCOMPARE(drain(), frame + reply + lfcr);
+    QCOMPARE(started.count(), reply.isEmpty() ? 0 : 1);
+    QCOMPARE(QByteArray(ConsoleProbe::fileName(*console)), name);
+    QCOMPARE(QByteArray(ConsoleProbe::fileHash(*console)), hash);
+    QCOMPARE(ConsoleProbe::totalSize(*console), size);
+    QCOMPARE(ConsoleProbe::remainSize(*console), unsigned(size));
+    QCOMPARE(ConsoleProbe::runtimeLoad(*console), frame.startsWith("#RTLD") ? 1 : 0);
+    QCOMPARE(ConsoleProbe::state(*console), 0);
+}
+
+void tst_parsers::dispatch_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("signal");
+    QTest::addColumn<QVariantList>("arguments"); // empty: the signal must not come
+    const QVariantList once { QVariant() };
+    const QVariantList never;
+    QTest::newRow("report") << QByteArray("#HWCF#") << QByteArray() << "ConsoleAskHwCfg()" << once;
+    QTest::newRow("report with extra byte") << QByteArray("#HWCFX#") << QByteArray() << "ConsoleAskHwCfg()" << once;
+    QTest::newRow("report lower case") << QByteArray("#hwcf#") << QByteArray() << "ConsoleAskHwCfg()" << never;
+    QTest::newRow("report after empty frame") << QByteArray("##HWCF#") << QByteArray() << "ConsoleAskHwCfg()" << once;
+    QTest::newRow("sync") << QByteArray("#SYNC#") << QByteArray() << "ConsoleAskSync(bool)" << QVariantList { true };
+    QTest::newRow("boot") << QByteArray("#BOOT#") << QByteArray() << "ConsoleAskReboot()" << once;
+    QTest::newRow("backlight 50") << QByteArray("#BKLT<50>#") << QByteArray() << "ConsoleSetBacklight(int)" << QVariantList { 50 };
+    QTest::newRow("backlight 1") << QByteArray("#BKLT<1>#") << QByteArray() << "ConsoleSetBacklight(int)" << QVariantList { 1 };
+    QTest::newRow("backlight 100") << QByteArray("#BKLT<100>#") << QByteArray() << "ConsoleSetBacklight(int)" << QVariantList { 100 };
+    QTest::newRow("backlight 0") << QByteArray("#BKLT<0>#") << QByteArray() << "ConsoleSetBacklight(int)" << never;
+    QTest::newRow("backlight 101") << QByteArray("#BKLT<101>#") << QByteArray() << "ConsoleSetBacklight(int)" << never;
+    QTest::newRow("backlight empty") << QByteArray("#BKLT<>#") << QByteArray() << "ConsoleSetBacklight(int)" << never;
+    QTest::newRow("backlight missing") << QByteArray("#BKLT#") << QByteArray() << "ConsoleSetBacklight(int)" << never;
+    QTest::newRow("date without text") << QByteArray("#DTIM#") << QByteArray() << "dateTimeSynced()" << once;
+    QTest::newRow("date refused") << QByteArray("#DTIM<2024-02-29>#") << QByteArray("<DTIM:ERR>") << "dateTimeSynced()" << once;
+    QTest::newRow("date set") << QByteArray("#DTIM<2024-02-29 13:05:07:250 60>#") << QByteArray("<DTIM:NOR>")
+                              << "dateTimeSynced()" << once;
+    QTest::newRow("battery check on") << QByteArray("#CHBT<1>#") << QByteArray("<CHBT:NOR>") << "" << never;
+    QTest::newRow("battery check off") << QByteArray("#CHBT<0>#") << QByteArray("<CHBT:NOR>") << "" << never;
+    QTest::newRow("battery check 2") << QByteArray("#CHBT<2>#") << QByteArray() << "" << never;
+    QTest::newRow("battery check missing") << QByteArray("#CHBT#") << QByteArray() << "" << never;
+    QTest::newRow("name") << QByteArray("#SNAM<Line 4>#") << QByteArray("<SNAM:NOR>") << "" << never;
+    QTest::newRow("name of 40") << "#SNAM<" + QByteArray(40, 'x') + ">#" << QByteArray("<SNAM:NOR>") << "" << never;
+    QTest::newRow("name of 41") << "#SNAM<" + QByteArray(41, 'x') + ">#" << QByteArray("<SNAM:ERR>") << "" << never;
+    QTest::newRow("empty name") << QByteArray("#SNAM<>#") << QByteArray("<SNAM:NOR>") << "" << never;
+    QTest::newRow("unclosed name") << QByteArray("#SNAM<abc#") << QByteArray("<SNAM:ERR>") << "" << never;
+    QTest::newRow("blank word") << QByteArray("#    #") << QByteArray() << "" << never;
+}
+
+void tst_parsers::dispatch()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, signal);
+    QFETCH(QVariantList, arguments);
+    std::unique_ptr<QSignalSpy> spy;
+    if (!signal.isEmpty()) {
+        spy.reset(new QSignalSpy(console, QByteArray("2" + signal.toLatin1()).constData()));
+        QVERIFY(spy->isValid());
+    }
+    ConsoleProbe::feed(*console, frame);
+    QCOMPARE(drain(), frame + reply + lfcr);
+    QCOMPARE(ConsoleProbe::state(*console), 0);
+    if (!spy)
+        return;
+    QCOMPARE(spy->count(), arguments.isEmpty() ? 0 : 1);
+    if (!arguments.isEmpty() && arguments.first().isValid())
+        QCOMPARE(spy->first(), arguments);
+}
+
+void tst_parsers::saveEnablesRebootOnce()
+{
+    // Nothing here clicks, but the button would reach the reboot step.
+    const QString reboot = QStandardPaths::findExecutable("reboot");
+    QVERIFY2(reboot.startsWith(sysroot->root() + '/'), qPrintable(reboot));
+    CountingButton button;
+    button.setEnabled(false);
+    console->rebootButton = &button;
+    for (int round = 0; round < 2; ++round) {
+        ConsoleProbe::feed(*console, "#SVCF#");
+        const QByteArray got = drain();
+        QVERIFY2(got.startsWith("#SVCF#<SVCF:") && got.endsWith(lfcr), got.constData());
+        QVERIFY(button.isEnabled());
+        QCOMPARE(button.clickReceivers(), 1);
+    }
+    console->rebootButton = nullptr;
+    // Without a window's button the save still answers.
+    ConsoleProbe::feed(*console, "#SVCF#");
+    QVERIFY(drain().startsWith("#SVCF#<SVCF:"));
+}
+
+QTEST_MAIN(tst_parsers)
+#include "tst_parsers.moc"

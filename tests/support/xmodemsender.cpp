@@ -1,0 +1,249 @@
+#include "xmodemsender.h"
+
+#include "xmodem.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <memory>
+#include <vector>
+#include <poll.h>
+#include <unistd.h>
+
+static bool readableNow(std::initializer_list<int> fds, int ms)
+{
+    struct pollfd p[4];
+    int n = 0;
+    for (int fd : fds)
+        p[n++] = { fd, POLLIN, 0 };
+    return poll(p, static_cast<nfds_t>(n), ms) > 0;
+}
+
+bool waitReadable(std::initializer_list<int> fds, int ms, bool eventLoop)
+{
+    if (!eventLoop || readableNow(fds, 0))
+        return readableNow(fds, ms);
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
+    for (int fd : fds) {
+        notifiers.emplace_back(new QSocketNotifier(fd, QSocketNotifier::Read));
+        QObject::connect(notifiers.back().get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    }
+    timer.start(ms);
+    loop.exec();
+    return readableNow(fds, 0);
+}
+
+static void writeAll(int fd, const char *data, int size)
+{
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            struct pollfd p { fd, POLLOUT, 0 };
+            poll(&p, 1, 100);
+        } else {
+            return;
+        }
+    }
+}
+
+XmodemSender::XmodemSender(int fd, bool eventLoop)
+    : m_fd(fd)
+    , m_eventLoop(eventLoop)
+{
+}
+
+QByteArray XmodemSender::packet(unsigned int block, const QByteArray &data)
+{
+    QByteArray p(xmodem::PacketSize, char(xmodem::SUB));
+    p.replace(3, data.size(), data);
+    xmodem::sealPacket(reinterpret_cast<unsigned char *>(p.data()), block);
+    return p;
+}
+
+void XmodemSender::sendRaw(const QByteArray &bytes)
+{
+    writeAll(m_fd, bytes.constData(), bytes.size());
+}
+
+void XmodemSender::fill(int ms)
+{
+    if (!waitReadable({ m_fd }, ms, m_eventLoop))
+        return;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(m_fd, chunk, sizeof chunk)) > 0)
+        m_buffer.append(chunk, static_cast<int>(n));
+}
+
+QByteArray XmodemSender::readExactly(int n, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (m_buffer.size() < n && t.elapsed() < ms)
+        fill(static_cast<int>(ms - t.elapsed()));
+    if (m_buffer.size() < n)
+        return QByteArray();
+    const QByteArray got = m_buffer.left(n);
+    m_buffer.remove(0, n);
+    return got;
+}
+
+QByteArray XmodemSender::readFor(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        fill(static_cast<int>(ms - t.elapsed()));
+    const QByteArray got = m_buffer;
+    m_buffer.clear();
+    return got;
+}
+
+XmodemSender::Result XmodemSender::send(const QByteArray &data, int replyMs)
+{
+    // Whatever came before the first 'C' (an echo, a tag) is not ours.
+    for (;;) {
+        const QByteArray b = readExactly(1, replyMs);
+        if (b.isEmpty())
+            return NoStart;
+        if (b.at(0) == char(xmodem::CRC_REQUEST))
+            break;
+    }
+    const int count = (data.size() + xmodem::DataSize - 1) / xmodem::DataSize;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray good = packet(static_cast<unsigned int>(i + 1), data.mid(i * xmodem::DataSize, xmodem::DataSize));
+        for (int attempt = 0;; ++attempt) {
+            if (attempt == 10)
+                return GaveUp;
+            QByteArray bytes = good;
+            if (tamper)
+                tamper(i, attempt, bytes);
+            sendRaw(bytes);
+            QByteArray reply = readExactly(1, replyMs);
+            // A start request that crossed the first packet is no answer.
+            while (i == 0 && reply == QByteArray(1, char(xmodem::CRC_REQUEST)))
+                reply = readExactly(1, replyMs);
+            if (reply.isEmpty())
+                return NoReply;
+            replies += reply;
+            if (reply.at(0) == char(xmodem::ACK))
+                break;
+            if (reply.at(0) == char(xmodem::CAN))
+                return Cancelled;
+        }
+    }
+    sendRaw(QByteArray(1, char(xmodem::EOT)));
+    const QByteArray reply = readExactly(1, replyMs);
+    replies += reply;
+    return reply == QByteArray(1, char(xmodem::ACK)) ? Done : NoReply;
+}
+
+LrzszSender::LrzszSender(int panelFd, bool eventLoop)
+    : m_panelFd(panelFd)
+    , m_eventLoop(eventLoop)
+{
+}
+
+LrzszSender::~LrzszSender()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+bool LrzszSender::start(const QString &file)
+{
+    if (!m_pty.open())
+        return false;
+    m_process.setStandardInputFile(m_pty.slaveName());
+    m_process.setStandardOutputFile(m_pty.slaveName());
+    m_process.start(QStringLiteral("sx"), { QStringLiteral("-k"), file });
+    if (!m_process.waitForStarted(10000))
+        return false;
+    // sx tells on standard error when it begins to wait for the receiver.
+    QElapsedTimer t;
+    t.start();
+    while (!m_stderr.contains(QLatin1String("receive command now")) && t.elapsed() < 10000) {
+        m_process.waitForReadyRead(100);
+        m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
+    }
+    return m_stderr.contains(QLatin1String("receive command now"));
+}
+
+bool LrzszSender::relay(int ms)
+{
+    const int turnaroundMs = 50;
+    QByteArray held;
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer sinceSx;
+    sinceSx.start();
+    char chunk[4096];
+    while (total.elapsed() < ms) {
+        ssize_t n;
+        while ((n = ::read(m_pty.masterFd(), chunk, sizeof chunk)) > 0) {
+            writeAll(m_panelFd, chunk, static_cast<int>(n));
+            sinceSx.restart();
+        }
+        while ((n = ::read(m_panelFd, chunk, sizeof chunk)) > 0)
+            held.append(chunk, static_cast<int>(n));
+        if (!held.isEmpty() && sinceSx.elapsed() >= turnaroundMs) {
+            writeAll(m_pty.masterFd(), held.constData(), held.size());
+            held.clear();
+        }
+        if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(0))
+            break;
+        const int wait = held.isEmpty() ? 20 : static_cast<int>(qBound<qint64>(1, turnaroundMs - sinceSx.elapsed(), 20));
+        waitReadable({ m_pty.masterFd(), m_panelFd }, wait, m_eventLoop);
+    }
+    m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
+    return m_process.state() == QProcess::NotRunning && m_process.exitStatus() == QProcess::NormalExit
+        && m_process.exitCode() == 0;
+}
+
+StdoutCapture::StdoutCapture()
+    : m_saved(-1)
+    , m_file(tmpfile())
+{
+    fflush(stdout);
+    if (!m_file)
+        return;
+    m_saved = dup(STDOUT_FILENO);
+    dup2(fileno(m_file), STDOUT_FILENO);
+}
+
+StdoutCapture::~StdoutCapture()
+{
+    const QByteArray captured = text().toLocal8Bit();
+    if (m_saved >= 0) {
+        dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+    }
+    if (m_file)
+        fclose(m_file);
+    fwrite(captured.constData(), 1, static_cast<size_t>(captured.size()), stdout);
+    fflush(stdout);
+}
+
+QString StdoutCapture::text()
+{
+    fflush(stdout);
+    if (!m_file)
+        return QString();
+    QByteArray all;
+    char chunk[4096];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(fileno(m_file), chunk, sizeof chunk, at)) > 0; at += n)
+        all.append(chunk, static_cast<int>(n));
+    return QString::fromLocal8Bit(all);
+}

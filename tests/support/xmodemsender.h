@@ -1,0 +1,92 @@
+#ifndef KVX_XMODEM_SENDER_H
+#define KVX_XMODEM_SENDER_H
+
+#include "panelsession.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <cstdio>
+#include <functional>
+
+// Waits up to ms for one of the descriptors to become readable. With
+// eventLoop the Qt event loop runs meanwhile, so that a panel living in the
+// test's own process can answer.
+bool waitReadable(std::initializer_list<int> fds, int ms, bool eventLoop);
+
+// The host side of an XMODEM-1K/CRC upload, on the master of a pseudo-terminal.
+class XmodemSender
+{
+public:
+    XmodemSender(int fd, bool eventLoop);
+
+    // STX, block, complement, the data padded with SUB to 1024, CRC.
+    static QByteArray packet(unsigned int block, const QByteArray &data);
+
+    // Called before every transmission of packet `index` (0-based) at try
+    // `attempt` (0-based); may change the bytes or cut them short.
+    std::function<void(int index, int attempt, QByteArray &bytes)> tamper;
+
+    enum Result { Done, NoStart, Cancelled, GaveUp, NoReply };
+    // Waits for 'C', sends the packets (a NAK repeats one, up to ten tries),
+    // then EOT; Done when the EOT was acknowledged.
+    Result send(const QByteArray &data, int replyMs = 3000);
+    // The reply to every transmission and to the EOT, in order.
+    QByteArray replies;
+
+    void sendRaw(const QByteArray &bytes);
+    // The next n bytes from the panel, empty on time-out.
+    QByteArray readExactly(int n, int ms);
+    // Everything the panel sends within ms.
+    QByteArray readFor(int ms);
+
+private:
+    void fill(int ms);
+    int m_fd;
+    bool m_eventLoop;
+    QByteArray m_buffer;
+};
+
+// lrzsz's `sx -k` as the sender, on a pseudo-terminal of its own. The relay
+// hands the panel's bytes to sx only some time after sx last wrote, as a
+// real line's turnaround would.
+class LrzszSender
+{
+public:
+    LrzszSender(int panelFd, bool eventLoop);
+    ~LrzszSender();
+
+    // Starts sx on the file and waits until it waits for the receiver.
+    bool start(const QString &file);
+    // Relays until sx ends or ms pass; true when sx ended successfully.
+    bool relay(int ms);
+    QString errorText() const { return m_stderr; }
+
+private:
+    int m_panelFd;
+    bool m_eventLoop;
+    PtyLink m_pty;
+    QProcess m_process;
+    QString m_stderr;
+};
+
+// Collects what this process writes to standard output (the console's
+// diagnostics) while it lives, and passes it on to the real standard output
+// when it goes, so nothing a failing test prints is lost.
+class StdoutCapture
+{
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture &) = delete;
+    StdoutCapture &operator=(const StdoutCapture &) = delete;
+
+    QString text();
+    QStringList lines() { return text().split('\n'); }
+
+private:
+    int m_saved;
+    FILE *m_file;
+};
+
+#endif

@@ -73,6 +73,10 @@ bool USB_console::runInstallCommand(const QString &command, const char *startedL
     printf("%s", running ? startedLog : notStartedLog);
     const bool finished = running && process.waitForFinished(processFinishTimeout);
     printf(finished ? "-End\n" : "-Fail\n");
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
     return finished;
 }
 

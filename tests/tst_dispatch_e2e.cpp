@@ -245,6 +245,13 @@ void tst_dispatch_e2e::savedFilesHoldSettings()
     PanelSession s;
     s.sysroot.populate();
     QVERIFY(s.start());
+    // The backlight acts at once, in twentieths; a refused level changes nothing.
+    const QString brightness("sys/class/backlight/backlight2.18/brightness");
+    QCOMPARE(s.command("#BKLT<50>#"), QByteArray("#BKLT<50>#\n\r"));
+    QCOMPARE(s.sysroot.readFile(brightness), QByteArray("10"));
+    QCOMPARE(s.command("#BKLT<0>#"), QByteArray("#BKLT<0>#\n\r"));
+    QCOMPARE(s.sysroot.readFile(brightness), QByteArray("10"));
+
     const QByteArray settings[] = {
         "#BKLT<80>#", "#DIGC<0><OUT><HI>#", "#DIGC<1><OUT><LO>#", "#DIGC<2><IN>#", "#DIGC<15><UNU>#",
         "#PWMC<1>#", "#PWMC<3><0>#", "#ALMC<2><HI>#", "#ALMC<1><LO>#", "#DRPN<1>#", "#DORI<1>#",
@@ -256,6 +263,7 @@ void tst_dispatch_e2e::savedFilesHoldSettings()
         const QByteArray got = s.command(frame);
         QVERIFY2(got.startsWith(frame) && got.endsWith(lfcr), got.constData());
     }
+    QCOMPARE(s.sysroot.readFile(brightness), QByteArray("16"));
     QCOMPARE(s.command("#SVCF#"), QByteArray("#SVCF#<SVCF:NOR>\n\r"));
 
     QByteArray sysConf = "BLK<080>\nDIO<00>H\nDIO<01>L\nDIO<02>I\n";

@@ -79,6 +79,8 @@ private slots:
     void fileFrames();
     void dispatch_data();
     void dispatch();
+    void settings_data();
+    void settings();
     void saveEnablesRebootOnce();
 
 private:
@@ -548,6 +550,60 @@ void tst_parsers::dispatch()
     QCOMPARE(spy->count(), arguments.isEmpty() ? 0 : 1);
     if (!arguments.isEmpty() && arguments.first().isValid())
         QCOMPARE(spy->first(), arguments);
+}
+
+// Rows run in order on one record: each checks one field after its frame.
+void tst_parsers::settings_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("orientation 1") << QByteArray("#DORI<1>#") << "orientation" << QVariant(1);
+    QTest::newRow("orientation 2 ignored") << QByteArray("#DORI<2>#") << "orientation" << QVariant(1);
+    QTest::newRow("orientation missing ignored") << QByteArray("#DORI#") << "orientation" << QVariant(1);
+    QTest::newRow("orientation empty is 0") << QByteArray("#DORI<>#") << "orientation" << QVariant(0);
+    QTest::newRow("direction pin 1") << QByteArray("#DRPN<1>#") << "rs485" << QVariant(1);
+    QTest::newRow("direction pin 0") << QByteArray("#DRPN<0>#") << "rs485" << QVariant(0);
+    QTest::newRow("direction pin out of range") << QByteArray("#DRPN<2>#") << "rs485" << QVariant(-1);
+    QTest::newRow("pwm on without value") << QByteArray("#PWMC<1>#") << "pwm1" << QVariant(1);
+    QTest::newRow("pwm off") << QByteArray("#PWMC<1><0>#") << "pwm1" << QVariant(0);
+    QTest::newRow("pwm 255") << QByteArray("#PWMC<1><255>#") << "pwm1" << QVariant(1);
+    QTest::newRow("pwm channel 4 ignored") << QByteArray("#PWMC<4><0>#") << "pwm1" << QVariant(1);
+    QTest::newRow("alarm 2 high") << QByteArray("#ALMC<2><HI>#") << "alarm2" << QVariant(1);
+    QTest::newRow("alarm 2 low") << QByteArray("#ALMC<2><LO>#") << "alarm2" << QVariant(0);
+    QTest::newRow("alarm 2 no level") << QByteArray("#ALMC<2>#") << "alarm2" << QVariant(-1);
+    QTest::newRow("alarm 0 ignored") << QByteArray("#ALMC<0><HI>#") << "alarm2" << QVariant(-1);
+    QTest::newRow("digital output high") << QByteArray("#DIGC<3><OUT><HI>#") << "dio3" << QVariant("2/1");
+    QTest::newRow("digital input drops level") << QByteArray("#DIGC<3><IN><HI>#") << "dio3" << QVariant("1/0");
+    QTest::newRow("digital unused low") << QByteArray("#DIGC<3><UNU><LO>#") << "dio3" << QVariant("0/0");
+    QTest::newRow("digital 16 ignored") << QByteArray("#DIGC<16><OUT><HI>#") << "dio3" << QVariant("0/0");
+    QTest::newRow("digital output no level") << QByteArray("#DIGC<3><OUT>#") << "dio3" << QVariant("2/-1");
+    QTest::newRow("name") << QByteArray("#SNAM<Press 7>#") << "name" << QVariant("Press 7");
+    QTest::newRow("name of 41 refused") << "#SNAM<" + QByteArray(41, 'x') + ">#" << "name" << QVariant("Press 7");
+    QTest::newRow("empty name") << QByteArray("#SNAM<>#") << "name" << QVariant("");
+}
+
+void tst_parsers::settings()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, field);
+    QFETCH(QVariant, value);
+    ConsoleProbe::feed(*console, frame);
+    QVERIFY(drain().startsWith(frame));
+    QVariant got;
+    if (field == "orientation")
+        got = hw->readOrientation();
+    else if (field == "rs485")
+        got = hw->readRs485DirectionPinConf();
+    else if (field == "pwm1")
+        got = hwcfg_data.pwmOut[1];
+    else if (field == "alarm2")
+        got = hwcfg_data.almOut[1];
+    else if (field == "dio3")
+        got = QString("%1/%2").arg(hwcfg_data.dioDir[3]).arg(hwcfg_data.dioLevel[3]);
+    else
+        got = QString::fromLatin1(hw->devName());
+    QCOMPARE(got.toString(), value.toString());
 }
 
 void tst_parsers::saveEnablesRebootOnce()

@@ -25,6 +25,9 @@ static FILE *openForSending(const char *name, long *size)
     FILE *f = fopen(name, "rb");
     if (!f)
         return nullptr;
+    // Each packet reads the file as it is then, not as a read-ahead buffer
+    // saw it when the size was taken.
+    setvbuf(f, nullptr, _IONBF, 0);
     struct stat st;
     if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || fseek(f, 0, SEEK_END) != 0) {
         fclose(f);

@@ -147,9 +147,10 @@ XmodemSender::Result XmodemSender::send(const QByteArray &data, int replyMs)
     return reply == QByteArray(1, char(xmodem::ACK)) ? Done : NoReply;
 }
 
-LrzszSender::LrzszSender(int panelFd, bool eventLoop)
+LrzszSender::LrzszSender(int panelFd, bool eventLoop, int turnaroundMs)
     : m_panelFd(panelFd)
     , m_eventLoop(eventLoop)
+    , m_turnaroundMs(turnaroundMs)
 {
 }
 
@@ -182,8 +183,10 @@ bool LrzszSender::start(const QString &file)
 
 bool LrzszSender::relay(int ms)
 {
-    const int turnaroundMs = 50;
+    const int turnaroundMs = m_turnaroundMs;
     QByteArray held;
+    bool sxSpoke = false;
+    bool startGiven = false;
     QElapsedTimer total;
     total.start();
     QElapsedTimer sinceSx;
@@ -194,11 +197,22 @@ bool LrzszSender::relay(int ms)
         while ((n = ::read(m_pty.masterFd(), chunk, sizeof chunk)) > 0) {
             writeAll(m_panelFd, chunk, static_cast<int>(n));
             sinceSx.restart();
+            sxSpoke = true;
         }
         while ((n = ::read(m_panelFd, chunk, sizeof chunk)) > 0)
             held.append(chunk, static_cast<int>(n));
         if (!held.isEmpty() && sinceSx.elapsed() >= turnaroundMs) {
-            writeAll(m_pty.masterFd(), held.constData(), held.size());
+            // Before sx has sent anything it gets one start request: the
+            // ones that piled up meanwhile would read as answers to its
+            // first packet.
+            if (!sxSpoke) {
+                if (!startGiven && held.contains(char(xmodem::CRC_REQUEST))) {
+                    writeAll(m_pty.masterFd(), "C", 1);
+                    startGiven = true;
+                }
+            } else {
+                writeAll(m_pty.masterFd(), held.constData(), held.size());
+            }
             held.clear();
         }
         if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(0))

@@ -48,12 +48,12 @@ private:
 };
 
 // lrzsz's `sx -k` as the sender, on a pseudo-terminal of its own. The relay
-// hands the panel's bytes to sx only some time after sx last wrote, as a
+// hands the panel's bytes to sx only turnaroundMs after sx last wrote, as a
 // real line's turnaround would.
 class LrzszSender
 {
 public:
-    LrzszSender(int panelFd, bool eventLoop);
+    LrzszSender(int panelFd, bool eventLoop, int turnaroundMs = 50);
     ~LrzszSender();
 
     // Starts sx on the file and waits until it waits for the receiver.
@@ -65,6 +65,7 @@ public:
 private:
     int m_panelFd;
     bool m_eventLoop;
+    int m_turnaroundMs;
     PtyLink m_pty;
     QProcess m_process;
     QString m_stderr;

@@ -32,6 +32,16 @@ unsigned int crc16(const unsigned char *data, size_t n);
 // data bytes already stand at packet[3..1026].
 void sealPacket(unsigned char *packet, unsigned int block);
 
+// Builds a whole packet: the n (at most 1024) data bytes, the rest of the data
+// field padded with SUB, then header and CRC as sealPacket does.
+void buildPacket(unsigned char *packet, unsigned int block, const unsigned char *data, size_t n);
+
+enum class Check { Good, NotStx, BadComplement, BadCrc };
+
+// Checks the start byte, the block number against its complement and the CRC
+// of a complete 1029-byte packet. The block sequence is the caller's to judge.
+Check checkPacket(const unsigned char *packet);
+
 } // namespace xmodem
 
 #endif

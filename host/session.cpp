@@ -1,0 +1,74 @@
+// Opening the panel's device, the deadline of each wait, and turning link
+// failures into messages and exit codes.
+
+#include "session.h"
+
+#include "serialport.h"
+
+#include <cerrno>
+#include <cstdio>
+
+int fail(int code, const QString &message)
+{
+    fprintf(stderr, "kvx-host: %s\n", qPrintable(message));
+    return code;
+}
+
+Session::Session(const HostOptions &options)
+    : m_options(options)
+{
+}
+
+int Session::open()
+{
+    const int fd = serialport::openRaw(m_options.device);
+    if (fd < 0)
+        return fail(ExitDevice, serialport::errorMessage(errno, m_options.device));
+    m_link.reset(new PanelLink(fd));
+    m_link->setVerbose(m_options.verbose);
+    return ExitOk;
+}
+
+int Session::deadlineMs(int defaultMs) const
+{
+    return m_options.timeoutMs >= 0 ? m_options.timeoutMs : defaultMs;
+}
+
+int Session::linkFailure(PanelLink::Status s, const QString &waitingFor, int ms)
+{
+    if (s == PanelLink::Broken)
+        return fail(ExitDevice, serialport::errorMessage(m_link->error(), m_options.device));
+    return fail(ExitNoAnswer, QStringLiteral("no answer from the panel on %1 within %2 s (waiting for %3)")
+                                  .arg(m_options.device)
+                                  .arg(ms / 1000.0)
+                                  .arg(waitingFor));
+}
+
+int Session::ask(const QByteArray &frame, int defaultMs, QByteArray *reply)
+{
+    const int ms = deadlineMs(defaultMs);
+    const PanelLink::Status s = m_link->exchange(frame, QDeadlineTimer(ms), reply);
+    if (s == PanelLink::TimedOut && !reply->isEmpty())
+        return fail(ExitNoAnswer, QStringLiteral("the panel's answer to %1 was incomplete after %2 s: %3")
+                                      .arg(QString::fromLatin1(frame))
+                                      .arg(ms / 1000.0)
+                                      .arg(printable(*reply)));
+    if (s != PanelLink::Ok)
+        return linkFailure(s, QStringLiteral("the answer to %1").arg(QString::fromLatin1(frame)), ms);
+    return ExitOk;
+}
+
+bool checkFrameText(const QString &what, const QByteArray &text, int maxBytes, QString *problem)
+{
+    for (char c : text) {
+        if (c == '#' || c == '>' || (static_cast<unsigned char>(c) < 0x20)) {
+            *problem = QStringLiteral("%1 must not contain '#', '>' or control characters").arg(what);
+            return false;
+        }
+    }
+    if (maxBytes >= 0 && text.size() > maxBytes) {
+        *problem = QStringLiteral("%1 is longer than %2 bytes").arg(what).arg(maxBytes);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,63 @@
+#ifndef KVX_HOST_SESSION_H
+#define KVX_HOST_SESSION_H
+
+#include "panellink.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+// The tool's exit codes.
+enum ExitCode {
+    ExitOk = 0,
+    ExitUsage = 1,    // wrong arguments, or a local file that cannot be used
+    ExitDevice = 2,   // the device cannot be opened, or the link broke off
+    ExitNoAnswer = 3, // no answer, or no understandable one, within the deadline
+    ExitRefused = 4,  // the panel refused the command or reported a failure
+    ExitTransfer = 5, // a file transfer failed
+};
+
+struct HostOptions
+{
+    QString device = QStringLiteral("/dev/ttyACM0");
+    int timeoutMs = -1; // -1: each command's own deadline
+    bool verbose = false;
+};
+
+// Prints "kvx-host: message" on standard error and returns code.
+int fail(int code, const QString &message);
+
+// One run of the tool against one panel.
+class Session
+{
+public:
+    explicit Session(const HostOptions &options);
+
+    // Opens the device; ExitOk or ExitDevice (with the reason printed).
+    int open();
+    PanelLink &link() { return *m_link; }
+    const HostOptions &options() const { return m_options; }
+
+    // The deadline for one wait: the user's -t when given, else the default.
+    int deadlineMs(int defaultMs) const;
+
+    // Sends a command frame and takes the reply between its echo and LF CR.
+    // Returns ExitOk, or the failure's code with its message printed.
+    int ask(const QByteArray &frame, int defaultMs, QByteArray *reply);
+
+    // The message and code for a link that failed with status s.
+    int linkFailure(PanelLink::Status s, const QString &waitingFor, int ms);
+
+private:
+    HostOptions m_options;
+    std::unique_ptr<PanelLink> m_link;
+};
+
+// Checks a text that goes between '<' and '>' in a frame: no '#', '>' or
+// control characters, and at most maxBytes bytes (when maxBytes >= 0).
+bool checkFrameText(const QString &what, const QByteArray &text, int maxBytes, QString *problem);
+
+// A frame holds at most 255 bytes after its opening '#'.
+constexpr int MaxFrameSize = 256;
+
+#endif

@@ -11,7 +11,6 @@
 #include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 

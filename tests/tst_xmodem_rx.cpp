@@ -62,6 +62,7 @@ private slots:
     void cleanupTestCase();
     void targetPath_data();
     void targetPath();
+    void unopenableTarget();
     void handshakeGivesUp();
     void transfer_data();
     void transfer();
@@ -149,6 +150,16 @@ void tst_xmodem_rx::targetPath()
     QCOMPARE(sysroot.rebootCount(), reboots + (runtime ? 1 : 0));
 }
 
+void tst_xmodem_rx::unopenableTarget()
+{
+    QVERIFY(QDir(sysroot.appPath("tmp")).removeRecursively());
+    XmodemSender host = sender();
+    ConsoleProbe::receive(*console, "x.bin", 10, 0);
+    QCOMPARE(ConsoleProbe::status(*console), 10);
+    QCOMPARE(ConsoleProbe::mode(*console), 0);
+    QCOMPARE(host.readFor(300), QByteArray());
+}
+
 void tst_xmodem_rx::handshakeGivesUp()
 {
     XmodemSender host = sender();
@@ -188,6 +199,7 @@ void tst_xmodem_rx::transfer()
     QFETCH(QString, lastPacketLog);
     StdoutCapture out;
     XmodemSender host = sender();
+    console->setTotalFileSize(static_cast<quint64>(size));
     ConsoleProbe::receive(*console, "data.bin", size, 0);
     QCOMPARE(host.send(data), XmodemSender::Done);
     const int packets = (data.size() + 1023) / 1024;
@@ -195,6 +207,7 @@ void tst_xmodem_rx::transfer()
     QCOMPARE(ConsoleProbe::mode(*console), 0);
     QCOMPARE(ConsoleProbe::status(*console), 3);
     QCOMPARE(sysroot.readAppFile("tmp/data.bin"), data.left(size));
+    QCOMPARE(console->currentProgress(), size);
     const QStringList last = out.lines().filter("CXM: Last Pk Byte");
     QCOMPARE(last.isEmpty() ? QString() : last.first(), lastPacketLog);
 }

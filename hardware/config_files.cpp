@@ -9,6 +9,7 @@
 #include "hdw_config.h"
 
 #include "platform.h"
+#include "safe_file.h"
 
 #include <QtGlobal>
 #include <cstdio>
@@ -240,31 +241,24 @@ void HDW_config::readVersionFile()
     fclose(f);
 }
 
-// Closes a file just written; false when the data did not reach it (a full
-// disk shows only when the buffer is flushed).
-static bool finish(FILE *f)
-{
-    const bool written = fflush(f) == 0 && !ferror(f);
-    return fclose(f) == 0 && written;
-}
-
 int HDW_config::saveHardwareConfig()
 {
     const hwcfg_struct &d = hwcfg_data;
 
-    FILE *f = fopen("device_name.txt", "w");
-    if (!f) {
-        printf("HWI: Can't Write Dev Name.\n");
-        return -1;
-    }
+    // An empty name leaves an empty file.
+    QByteArray name;
     if (d.devName[0] != '\0')
-        fprintf(f, "NAM<%s>\n", d.devName);
-    if (!finish(f)) {
+        name = QByteArray("NAM<") + d.devName + ">\n";
+    if (!writeFileSafely(QStringLiteral("device_name.txt"), name)) {
         printf("HWI: Can't Write Dev Name.\n");
         return -1;
     }
 
-    f = fopen("sys_conf.txt", "w");
+    // The lines are formatted in memory first, so that the file is replaced
+    // in one step and never seen half written.
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *f = open_memstream(&text, &size);
     if (!f) {
         printf("HWI: Can't Write Conf.\n");
         return -1;
@@ -297,15 +291,14 @@ int HDW_config::saveHardwareConfig()
         fprintf(f, "DIR<%d>\n", d.rs485DirPin);
     if (d.orientation == 0 || d.orientation == 1)
         fprintf(f, "ORI<%d>\n", d.orientation);
+    const bool formatted = fclose(f) == 0;
+    const QByteArray conf(text, static_cast<int>(size));
+    free(text);
 
-    // Flushed before the success line, so that a failed write is not
-    // reported as saved.
-    if (fflush(f) != 0 || ferror(f)) {
-        fclose(f);
+    if (!formatted || !writeFileSafely(QStringLiteral("sys_conf.txt"), conf)) {
         printf("HWI: Can't Write Conf.\n");
         return -1;
     }
     printf("HWI: Conf. Saved\n");
-    fclose(f);
     return 0;
 }

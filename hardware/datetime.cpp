@@ -4,9 +4,9 @@
 #include "hdw_config.h"
 
 #include "platform.h"
+#include "safe_file.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QStringList>
 #include <QtDebug>
 #include <cstdio>
@@ -41,11 +41,9 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
             return false;
         }
         timeZoneOffset = minutes;
-        QFile cfg(QStringLiteral("timezone.cfg"));
-        if (cfg.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            cfg.write(QByteArray::number(minutes));
-            cfg.close();
-        }
+        // A file that cannot be written is skipped: the offset holds until
+        // the next start all the same.
+        writeFileSafely(QStringLiteral("timezone.cfg"), QByteArray::number(minutes));
         emit timeZoneChanged(minutes);
     }
 

@@ -7,6 +7,7 @@
 #include "hdw_config.h"
 
 #include "platform.h"
+#include "safe_file.h"
 
 #include <QtGlobal>
 #include <cstdio>
@@ -89,15 +90,7 @@ void HDW_config::confRs485DirectionPin(int value)
 void HDW_config::confBatteryLowCheck(bool enable)
 {
     hwcfg_data.batLowCheck = enable;
-    FILE *f = fopen("lowBatteryConf.txt", "w");
-    if (!f) {
-        printf("HWI: Can't WR Low Bat. Conf. File\n");
-        return;
-    }
-    const char *line = enable ? "CKB<1>\n" : "CKB<0>\n";
-    const bool written = fwrite(line, 1, 7, f) == 7;
-    // A full disk shows only when the stream is flushed: count the close too.
-    if (fclose(f) != 0 || !written) {
+    if (!writeFileSafely(QStringLiteral("lowBatteryConf.txt"), enable ? "CKB<1>\n" : "CKB<0>\n")) {
         printf("HWI: Can't WR Low Bat. Conf. File\n");
         return;
     }

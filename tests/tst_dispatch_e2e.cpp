@@ -76,8 +76,6 @@ void tst_dispatch_e2e::frames_data()
                                           << QStringList { "CXM: HWCF" } << wrong;
     QTest::newRow("lower-case word") << QByteArray("#hwcf#") << QByteArray("#hwcf#\n\r") << false << wrong
                                      << QStringList { "CXM: HWCF" };
-    QTest::newRow("lower-case name") << QByteArray("#snam<x>#") << QByteArray("#snam<x>#\n\r") << false << wrong
-                                     << QStringList { "HWI: NAME" };
     QTest::newRow("blank word") << QByteArray("#    #") << QByteArray("#    #\n\r") << false << wrong << none;
     QTest::newRow("empty frame first") << QByteArray("##SNAM<abc>#") << QByteArray("##SNAM<abc>#<SNAM:NOR>\n\r")
                                        << false << QStringList { "HWI: NAME:abc" } << wrong;
@@ -128,17 +126,6 @@ void tst_dispatch_e2e::frames_data()
                                        << QStringList { "HWI: PWM-1-1" } << wrong;
     QTest::newRow("pwm off") << QByteArray("#PWMC<1><0>#") << QByteArray("#PWMC<1><0>#\n\r") << false
                              << QStringList { "HWI: PWM-1-0" } << wrong;
-    QTest::newRow("pwm out of range value") << QByteArray("#PWMC<2><300>#") << QByteArray("#PWMC<2><300>#\n\r")
-                                            << false << QStringList { "HWI: PWM-2-1" } << wrong;
-    QTest::newRow("digital output") << QByteArray("#DIGC<3><OUT><HI>#") << QByteArray("#DIGC<3><OUT><HI>#\n\r")
-                                    << false << QStringList { "HWI: DIO-3-1-2" } << wrong;
-    QTest::newRow("digital input") << QByteArray("#DIGC<4><IN><HI>#") << QByteArray("#DIGC<4><IN><HI>#\n\r")
-                                   << false << QStringList { "HWI: DIO-4-0-1" } << wrong;
-    QTest::newRow("digital unknown direction") << QByteArray("#DIGC<5><XX><LO>#")
-                                               << QByteArray("#DIGC<5><XX><LO>#\n\r") << false
-                                               << QStringList { "HWI: DIO-5--1--1" } << wrong;
-    QTest::newRow("alarm") << QByteArray("#ALMC<2><HI>#") << QByteArray("#ALMC<2><HI>#\n\r") << false
-                           << QStringList { "HWI: ALM-2-1" } << wrong;
     QTest::newRow("alarm 0") << QByteArray("#ALMC<0><HI>#") << QByteArray("#ALMC<0><HI>#\n\r") << false << none
                              << QStringList { "HWI:", "CXM: Wrong Cmd" };
     QTest::newRow("pwm 4") << QByteArray("#PWMC<4><0>#") << QByteArray("#PWMC<4><0>#\n\r") << false << none

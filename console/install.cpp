@@ -72,7 +72,7 @@ bool USB_console::runInstallCommand(const QString &command, const char *startedL
         *started = running;
     printf("%s", running ? startedLog : notStartedLog);
     const bool finished = running && process.waitForFinished(processFinishTimeout);
-    printf(finished ? "-End\n" : "-Fail\n");
+    fputs(finished ? "-End\n" : "-Fail\n", stdout);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();

@@ -151,7 +151,7 @@ void USB_console::ProcessRxPackage()
         printf("CXM: Packet Seq. Err %d %d\n", block, rxBlock);
         ok = false;
     } else {
-        printf(rxBlock % 64 == 0 ? ".\n" : ".");
+        fputs(rxBlock % 64 == 0 ? ".\n" : ".", stdout);
         const unsigned char *data = rxPacket + 3;
         unsigned int crc = 0;
         for (int i = 0; i < xmodem::DataSize; ++i)
@@ -236,7 +236,7 @@ void USB_console::ReceiveTimeOut()
 void USB_console::RetryXmodemRx()
 {
     rxTimer->start(RetryMs);
-    printf("C");
+    fputs("C", stdout);
     WriteChar(xmodem::CRC_REQUEST);
 }
 

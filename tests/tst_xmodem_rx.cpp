@@ -172,11 +172,13 @@ void tst_xmodem_rx::handshakeGivesUp()
     QCOMPARE(at.size(), 11);
     QCOMPARE(ConsoleProbe::mode(*console), 0);
     QCOMPARE(ConsoleProbe::status(*console), 9);
-    // 'C' at once, after 200 ms, then every 250 ms (timers may be late, and
-    // coarse ones up to 5% early).
-    QVERIFY2(at[1] - at[0] >= 190, qPrintable(QString::number(at[1] - at[0])));
+    // 'C' at once, after 200 ms, then every 250 ms: 2450 ms in all. Timers
+    // may be late, coarse ones up to 5% early, and each arrival is seen a
+    // little late, so single gaps are checked loosely and the sum closely.
+    QVERIFY2(at[1] - at[0] >= 150, qPrintable(QString::number(at[1] - at[0])));
     for (int i = 2; i < at.size(); ++i)
-        QVERIFY2(at[i] - at[i - 1] >= 235, qPrintable(QString::number(at[i] - at[i - 1])));
+        QVERIFY2(at[i] - at[i - 1] >= 200, qPrintable(QString::number(at[i] - at[i - 1])));
+    QVERIFY2(at.last() - at.first() >= 2300, qPrintable(QString::number(at.last() - at.first())));
 }
 
 void tst_xmodem_rx::transfer_data()

@@ -222,8 +222,10 @@ char *USB_console::value_parse(int *out, char *p, int min, int max)
     if (!close)
         return p;
     *close = '\0';
-    // Compared before narrowing, so a huge number cannot wrap into the range.
-    const long number = strtol(p + 1, nullptr, 10);
+    // Compared before narrowing, and in 64 bits on every target (a 32-bit
+    // long would saturate a huge number to the largest int), so a huge
+    // number can neither wrap into the range nor stand in for its end.
+    const long long number = strtoll(p + 1, nullptr, 10);
     if (number >= min && number <= max)
         *out = static_cast<int>(number);
     return close + 1;

@@ -55,6 +55,12 @@ void USB_console::StartXmodem()
     }
     printf("CXM: Tx:%s\n", path.constData());
 
+    // A download announced moments ago gives way to this upload: its file is
+    // closed here, and the send finds nothing to arm when its delay ends.
+    if (txFile) {
+        fclose(txFile);
+        txFile = nullptr;
+    }
     txFile = fopen(path.constData(), "wb");
     if (!txFile) {
         printf("CXM: Can't Open File\n");

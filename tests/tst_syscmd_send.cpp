@@ -755,8 +755,7 @@ void tst_syscmd_send::receptionInsideDelayKeepsItsFile()
     rig.sysroot.makeAppDir("tmp");
     rig.sysroot.writeAppFile("f.bin", pattern(10));
     rig.getFile("f.bin");
-    FILE *announced = ConsoleProbe::txFile(rig.console);
-    QVERIFY(announced);
+    QVERIFY(ConsoleProbe::txFile(rig.console));
 
     // The host starts an upload before the send listens.
     ConsoleProbe::prepareUpload(rig.console, "up.txt", 12);
@@ -769,8 +768,8 @@ void tst_syscmd_send::receptionInsideDelayKeepsItsFile()
     QVERIFY(ConsoleProbe::consoleState(rig.console) != 2);
     QVERIFY(!ConsoleProbe::txTimer(rig.console)->isActive());
     QCOMPARE(ConsoleProbe::txFile(rig.console), upload);
-    // The reception took the handle over without closing the announced file.
-    fclose(announced);
+    // The announced file was closed when the reception took the handle over
+    // (LeakSanitizer reports it otherwise).
 }
 
 QTEST_MAIN(tst_syscmd_send)

@@ -2,6 +2,7 @@
 // configuration files, the fuse identity, saving, and the start-up lines.
 
 #include "hdw_config.h"
+#include "stdoutcapture.h"
 #include "testsysroot.h"
 
 #include <QtTest>
@@ -30,26 +31,6 @@ public:
             c.readVersionFile();
     }
 };
-
-// What the process writes to standard output while work runs, line by line
-// without line ends (empty lines kept).
-template <typename Work>
-static QStringList captured(Work work)
-{
-    QTemporaryFile file;
-    file.open();
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(file.handle(), STDOUT_FILENO);
-    work();
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    file.seek(0);
-    QStringList lines = QString::fromLatin1(file.readAll()).split('\n');
-    lines.removeLast();
-    return lines;
-}
 
 static int openDescriptors()
 {
@@ -138,7 +119,7 @@ class tst_hwconfig : public QObject
         cfg.reset();
         if (resetRecord) // a previous construction left its values
             hwcfg_data = hwcfg_struct();
-        return captured([this] { cfg.reset(new HDW_config); });
+        return printedLines([this] { cfg.reset(new HDW_config); });
     }
 
 private slots:
@@ -298,7 +279,7 @@ private slots:
         construct();
         sys->writeAppFile("sys_conf.txt", content);
         const int openBefore = openDescriptors();
-        const QStringList out = captured([this] { HardwareProbe::read(*cfg, "sys_conf.txt"); });
+        const QStringList out = printedLines([this] { HardwareProbe::read(*cfg, "sys_conf.txt"); });
         QCOMPARE(out, lines + QStringList{ "HWI: Model: MVK 200 Name: " + fusedSerial });
         QCOMPARE(summary(), record);
         // Exactly one descriptor per input stays open: none leaked, none closed.
@@ -380,7 +361,7 @@ private slots:
         hwcfg_data.batLowCheck = false;
         if (file == "timezone.cfg" && !content.isEmpty())
             QTest::ignoreMessage(QtDebugMsg, "HWI: Rd timezone.cfg");
-        QCOMPARE(captured([&] { HardwareProbe::read(*cfg, file); }), lines);
+        QCOMPARE(printedLines([&] { HardwareProbe::read(*cfg, file); }), lines);
         const QString result = file == "device_name.txt" ? QString(cfg->devName())
             : file == "lowBatteryConf.txt" ? QString(cfg->isBatteryLowCheckEnable() ? "on" : "off")
             : file == "version.txt" ? QString(cfg->firmwareVersion()) + '/' + cfg->devAppVersion()
@@ -418,7 +399,7 @@ private slots:
         setRecord(record);
         QByteArray nameBytes = name.toLatin1();
         int result = -2;
-        const QStringList out = captured([&] {
+        const QStringList out = printedLines([&] {
             cfg->confDeviceName(nameBytes.data());
             result = cfg->saveHardwareConfig();
         });
@@ -466,7 +447,7 @@ private slots:
         getrlimit(RLIMIT_FSIZE, &old);
         void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
         int result = 0;
-        const QStringList out = captured([&] {
+        const QStringList out = printedLines([&] {
             struct rlimit limited = old;
             if (sizeLimit)
                 limited.rlim_cur = static_cast<rlim_t>(sizeLimit);

@@ -1,6 +1,7 @@
 // Output settings, the battery-low check file and the backlight device.
 
 #include "hdw_config.h"
+#include "stdoutcapture.h"
 #include "testsysroot.h"
 
 #include <QTemporaryFile>
@@ -10,24 +11,6 @@
 #include <functional>
 #include <memory>
 #include <unistd.h>
-
-// Standard output of the action, line by line.
-static QStringList printed(const std::function<void()> &action)
-{
-    QTemporaryFile file;
-    if (!file.open())
-        return { "capture failed" };
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(file.handle(), STDOUT_FILENO);
-    action();
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    QFile back(file.fileName());
-    back.open(QIODevice::ReadOnly);
-    return QString::fromLocal8Bit(back.readAll()).split('\n', Qt::SkipEmptyParts);
-}
 
 static const QString first = "sys/class/backlight/backlight2.18/brightness";
 static const QString second = "sys/class/backlight/backlight2.17/brightness";
@@ -56,7 +39,7 @@ struct Bench
     void construct()
     {
         cfg.reset();
-        printed([this] { cfg.reset(new HDW_config); });
+        printedLines([this] { cfg.reset(new HDW_config); });
     }
 };
 
@@ -115,7 +98,7 @@ void tst_outputs::backlight()
     hwcfg_data.backlight = 50; // reading reports the device, never the record
 
     int got = 0;
-    const QStringList out = printed([&] {
+    const QStringList out = printedLines([&] {
         if (percent != -99)
             b.cfg->setBackLight(percent);
         got = b.cfg->property("bklight").toInt();
@@ -168,7 +151,7 @@ void tst_outputs::settings()
     Bench bench;
     bench.construct();
     HDW_config &cfg = *bench.cfg;
-    const QStringList out = printed([&] {
+    const QStringList out = printedLines([&] {
         if (operation == "DIO")
             cfg.confDigiOut(a, b, c);
         else if (operation == "PWM")
@@ -209,7 +192,7 @@ void tst_outputs::batteryLowCheckFile()
         b.sys.makeAppDir("lowBatteryConf.txt");
     else if (!old.isNull())
         b.sys.writeAppFile("lowBatteryConf.txt", old);
-    QCOMPARE(printed([&] { b.cfg->confBatteryLowCheck(enable); }), QStringList { line });
+    QCOMPARE(printedLines([&] { b.cfg->confBatteryLowCheck(enable); }), QStringList { line });
     QCOMPARE(b.cfg->isBatteryLowCheckEnable(), enable); // changed even when unwritten
     if (bytes.isNull())
         return;
@@ -224,7 +207,7 @@ void tst_outputs::outputsSurviveSaveAndReload()
     b.sys.populate();
     b.construct();
     int result = -1;
-    printed([&] {
+    printedLines([&] {
         b.cfg->confDigiOut(0, 1, 2);
         b.cfg->confDigiOut(1, 0, 2);
         b.cfg->confDigiOut(2, 0, 1);
@@ -250,7 +233,7 @@ void tst_outputs::outputsSurviveSaveAndReload()
 
     // The input read since start-up gives up its descriptor when reconfigured.
     const int fd = hwcfg_data.dioFd[2];
-    printed([&] { b.cfg->confDigiOut(2, 0, 1); });
+    printedLines([&] { b.cfg->confDigiOut(2, 0, 1); });
     QCOMPARE(outputState(), QString(reloaded).replace("10+", "10"));
     errno = 0;
     QVERIFY(fcntl(fd, F_GETFD) == -1 && errno == EBADF);

@@ -1,6 +1,7 @@
 // The clock chip driver against a register image standing in for the chip.
 
 #include "hdw_config.h"
+#include "stdoutcapture.h"
 #include "testsysroot.h"
 
 #include <QElapsedTimer>
@@ -20,25 +21,6 @@ public:
     static int month(HDW_config &c) { return c.rtcTime.tm_mon; }
 };
 
-// Standard output of the action, line by line; the checks stay outside so a
-// failure message is never swallowed.
-static QStringList printed(const std::function<void()> &action)
-{
-    QTemporaryFile file;
-    if (!file.open())
-        return { "capture failed" };
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(file.handle(), STDOUT_FILENO);
-    action();
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    QFile back(file.fileName());
-    back.open(QIODevice::ReadOnly);
-    return QString::fromLocal8Bit(back.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
 static QByteArray image(std::initializer_list<std::pair<int, int>> registers)
 {
     QByteArray regs(256, '\0');
@@ -57,13 +39,13 @@ struct Bench
     Bench()
     {
         sys.activate();
-        printed([this] { cfg.reset(new HDW_config); });
+        printedLines([this] { cfg.reset(new HDW_config); });
     }
     QStringList startChip(const QByteArray &regs)
     {
         if (!regs.isNull())
             sys.writeFile("dev/i2c-2", regs);
-        return printed([this] { cfg->init_ExternalRTC(); });
+        return printedLines([this] { cfg->init_ExternalRTC(); });
     }
     QByteArray regs() const { return sys.clockRegisters(); }
 };
@@ -121,7 +103,7 @@ void tst_rtc::detection()
         return;
     // Without the chip nothing touches the bus or the clock.
     bool started = true, stopped = true, up = true;
-    QCOMPARE(printed([&] {
+    QCOMPARE(printedLines([&] {
                  started = b.cfg->setExtRTC_CountDownTimer(21600);
                  stopped = b.cfg->DisableExtRTC_CountDownTimer();
                  up = b.cfg->ExtRTC_CountDown_TimerUp();
@@ -168,8 +150,8 @@ void tst_rtc::batteryLow()
 
     hwcfg_data.batLowCheck = checkOn;
     QSignalSpy spy(b.cfg.get(), SIGNAL(ExternalRTCLowBat()));
-    QCOMPARE(printed([&] { b.cfg->checkBatteryLow(); }), firstCheck);
-    printed([&] { b.cfg->checkBatteryLow(); }); // the first warning comes once only
+    QCOMPARE(printedLines([&] { b.cfg->checkBatteryLow(); }), firstCheck);
+    printedLines([&] { b.cfg->checkBatteryLow(); }); // the first warning comes once only
     QCOMPARE(spy.count(), firstCheck.contains("RTC: 1st LowBat") ? 1 : 0);
 
     // The countdown runs out: the flag is up, the start value counted away.
@@ -178,7 +160,7 @@ void tst_rtc::batteryLow()
     regs[0x02] = static_cast<char>(regs[0x02] | 0x02);
     regs[0x18] = regs[0x19] = 0;
     b.sys.writeFile("dev/i2c-2", regs);
-    QCOMPARE(printed([&] { b.cfg->checkBatteryLow(); }), timerUpCheck);
+    QCOMPARE(printedLines([&] { b.cfg->checkBatteryLow(); }), timerUpCheck);
     QCOMPARE(spy.count(), timerUpCheck.isEmpty() ? 0 : 1);
     const QByteArray after = b.regs();
     if (timerUpCheck.isEmpty()) {
@@ -244,7 +226,7 @@ void tst_rtc::syncClock()
     else
         regs.replace(0x08, time.size(), time);
     b.startChip(regs);
-    const QStringList lines = printed([&] { b.cfg->syncInternalRTC(); });
+    const QStringList lines = printedLines([&] { b.cfg->syncInternalRTC(); });
     if (!expected.isValid()) {
         QCOMPARE(lines, QStringList { time == "dir" ? "RTC: Sync Fail" : "RTC: Error" });
         QVERIFY(b.sys.readFile("sim/system_clock").isEmpty());
@@ -284,7 +266,7 @@ void tst_rtc::eepromWrite()
     int result = -1;
     QElapsedTimer elapsed;
     elapsed.start();
-    QCOMPARE(printed([&] { result = b.cfg->writeByteToRTC_EEPROM(0x31, 0x15); }), lines);
+    QCOMPARE(printedLines([&] { result = b.cfg->writeByteToRTC_EEPROM(0x31, 0x15); }), lines);
     const qint64 ms = elapsed.elapsed();
     if (lines.isEmpty()) {
         QCOMPARE(result, 1);

@@ -4,6 +4,7 @@
 #include "hdw_config.h"
 #include "kvx_recovery.h"
 #include "panelsession.h"
+#include "stdoutcapture.h"
 #include "usb_console.h"
 
 #include <QLabel>
@@ -37,40 +38,6 @@ public:
         c->totalSize = size;
         c->remainSize = static_cast<unsigned>(size);
     }
-};
-
-// Collects what the process prints on standard output (its own diagnostics
-// and those of the programs it starts) while it is active. Nothing may be
-// checked in between: a failure message would land in the capture.
-class StdoutCapture
-{
-public:
-    StdoutCapture()
-    {
-        m_file.open();
-        fflush(stdout);
-        m_saved = dup(STDOUT_FILENO);
-        dup2(m_file.handle(), STDOUT_FILENO);
-    }
-    ~StdoutCapture() { finish(); }
-    QString finish()
-    {
-        if (m_saved >= 0) {
-            fflush(stdout);
-            dup2(m_saved, STDOUT_FILENO);
-            ::close(m_saved);
-            m_saved = -1;
-            QFile f(m_file.fileName());
-            if (f.open(QIODevice::ReadOnly))
-                m_text = QString::fromLocal8Bit(f.readAll());
-        }
-        return m_text;
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
-    QString m_text;
 };
 
 // A console on an activated sysroot whose dev/ttyGS0 is the host's terminal.

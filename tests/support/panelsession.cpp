@@ -177,34 +177,22 @@ void PanelSession::pump(int ms)
 
 bool PanelSession::waitForLine(const QString &line, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
-        collectOutput();
-        for (int i = m_cursor; i < m_lines.size(); ++i) {
-            if (m_lines.at(i) == line) {
-                m_cursor = i + 1;
-                return true;
-            }
-        }
-        if (t.elapsed() >= ms)
-            return false;
-        if (process.state() == QProcess::NotRunning && !process.bytesAvailable())
-            return false;
-        process.waitForReadyRead(qMin<qint64>(20, ms - t.elapsed()));
-        if (link.isOpen())
-            link.fill(0);
-    }
+    return waitForMatch([&line](const QString &l) { return l == line; }, ms);
 }
 
 bool PanelSession::waitForLineContaining(const QString &text, int ms)
+{
+    return waitForMatch([&text](const QString &l) { return l.contains(text); }, ms);
+}
+
+bool PanelSession::waitForMatch(const std::function<bool(const QString &)> &matches, int ms)
 {
     QElapsedTimer t;
     t.start();
     for (;;) {
         collectOutput();
         for (int i = m_cursor; i < m_lines.size(); ++i) {
-            if (m_lines.at(i).contains(text)) {
+            if (matches(m_lines.at(i))) {
                 m_cursor = i + 1;
                 return true;
             }

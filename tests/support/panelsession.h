@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // The host side of a pseudo-terminal. Its slave is what the panel opens as
 // dev/ttyGS0. The test also keeps the slave open itself (never reading it),
@@ -77,6 +78,7 @@ public:
     void pump(int ms);
 
 private:
+    bool waitForMatch(const std::function<bool(const QString &)> &matches, int ms);
     void collectOutput();
     QByteArray m_out;
     QStringList m_lines;

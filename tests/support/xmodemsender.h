@@ -3,6 +3,8 @@
 
 #include "panelsession.h"
 
+#include "stdoutcapture.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QStringList>
@@ -71,23 +73,5 @@ private:
     QString m_stderr;
 };
 
-// Collects what this process writes to standard output (the console's
-// diagnostics) while it lives, and passes it on to the real standard output
-// when it goes, so nothing a failing test prints is lost.
-class StdoutCapture
-{
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
-
-    QString text();
-    QStringList lines() { return text().split('\n'); }
-
-private:
-    int m_saved;
-    FILE *m_file;
-};
 
 #endif

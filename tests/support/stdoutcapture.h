@@ -1,0 +1,37 @@
+#ifndef KVX_STDOUT_CAPTURE_H
+#define KVX_STDOUT_CAPTURE_H
+
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <functional>
+
+// Collects what the process prints on standard output (its own diagnostics
+// and those of the programs it starts) while the capture lives. A check that
+// fails while capturing prints into the capture too; it is replayed on the
+// real standard output when the capture ends, so nothing is lost.
+class StdoutCapture
+{
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture &) = delete;
+    StdoutCapture &operator=(const StdoutCapture &) = delete;
+
+    // Everything printed so far.
+    QString text();
+    // The same, line by line without line ends (a last unfinished line kept).
+    QStringList lines();
+    // Ends the capture and returns everything printed.
+    QString finish();
+
+private:
+    int m_saved;
+    FILE *m_file;
+    QString m_text;
+};
+
+// What work prints on standard output, line by line.
+QStringList printedLines(const std::function<void()> &work);
+
+#endif

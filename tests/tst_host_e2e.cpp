@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QtTest>
+#include <functional>
 #include <poll.h>
 #include <unistd.h>
 
@@ -43,9 +44,14 @@ void pass(int from, int to)
     }
 }
 
+// Plays the panel on the host's terminal: gets everything the tool sent so
+// far and answers on the descriptor.
+using PanelScript = std::function<void(const QByteArray &fromHost, int fd)>;
+
 // Runs kvx-host on the terminal `host`; with a panel, relays both ways
-// until the tool ends.
-HostRun runHost(PtyLink &host, PanelSession *panel, const QStringList &args, int ms = 60000)
+// until the tool ends; with a script, lets it answer instead.
+HostRun runHost(PtyLink &host, PanelSession *panel, const QStringList &args, int ms = 60000,
+                const PanelScript &script = PanelScript())
 {
     HostRun r;
     QProcess p;
@@ -61,6 +67,9 @@ HostRun runHost(PtyLink &host, PanelSession *panel, const QStringList &args, int
             pass(panel->link.masterFd(), host.masterFd());
             pass(host.masterFd(), panel->link.masterFd());
             panel->allLines(); // keeps the panel's diagnostics flowing
+        } else if (script) {
+            host.fill(10);
+            script(host.buffer(), host.masterFd());
         } else {
             p.waitForFinished(20);
         }
@@ -119,6 +128,8 @@ private slots:
     void silentPanel();
     void noDevice_data();
     void noDevice();
+    void failedTransfer_data();
+    void failedTransfer();
 
 private:
     PanelSession *m_panel = nullptr;
@@ -364,6 +375,46 @@ void tst_host_e2e::noDevice()
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());
     QVERIFY2(err.contains(said), qPrintable(err));
     QCOMPARE(p.readAllStandardOutput(), QByteArray());
+}
+
+// A panel that takes the upload frame and then answers every packet the
+// same way.
+void tst_host_e2e::failedTransfer_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("NAK after NAK") << QByteArray("\x15") << 5 << "refused packet 1 10 times";
+    QTest::newRow("cancelled") << QByteArray("\x18\x18") << 5 << "cancelled the transfer at packet 1";
+    QTest::newRow("silence") << QByteArray() << 3 << "no answer from the panel";
+}
+
+void tst_host_e2e::failedTransfer()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    QVERIFY(writeFile(m_work.filePath("SMALL"), "abc"));
+    PtyLink host;
+    QVERIFY(host.open());
+    bool started = false;
+    int answered = 0;
+    const PanelScript panel = [&](const QByteArray &fromHost, int fd) {
+        const int frameEnd = fromHost.indexOf("3#");
+        if (frameEnd < 0)
+            return;
+        const QByteArray start = fromHost.left(frameEnd + 2) + "<LOAD:ACK>C\n\r";
+        if (!started && ::write(fd, start.constData(), static_cast<size_t>(start.size())) == start.size())
+            started = true;
+        const int packets = (fromHost.size() - frameEnd - 2) / 1029;
+        for (; answered < packets; ++answered) {
+            if (!answer.isEmpty() && ::write(fd, answer.constData(), static_cast<size_t>(answer.size())) < 0)
+                return;
+        }
+    };
+    const HostRun r = runHost(host, nullptr, { "-t", "0.5", "upload", m_work.filePath("SMALL") }, 20000, panel);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(r.err.contains(said), qPrintable(r.err));
 }
 
 QTEST_GUILESS_MAIN(tst_host_e2e)

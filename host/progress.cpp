@@ -19,7 +19,6 @@ Progress::Progress(const QString &label, qint64 total)
     , m_total(total)
     , m_done(0)
     , m_shown(isatty(STDERR_FILENO) == 1)
-    , m_drawn(false)
     , m_lastDraw(-1000)
 {
     m_clock.start();
@@ -48,7 +47,6 @@ void Progress::draw(qint64 done)
                                   humanSize(rate));
     fputs(line.toLocal8Bit().constData(), stderr);
     fflush(stderr);
-    m_drawn = true;
 }
 
 void Progress::finish()
@@ -57,5 +55,4 @@ void Progress::finish()
         return;
     draw(m_done);
     fputs("\n", stderr);
-    m_drawn = false;
 }

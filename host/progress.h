@@ -22,7 +22,6 @@ private:
     qint64 m_total;
     qint64 m_done;
     bool m_shown;
-    bool m_drawn;
     QElapsedTimer m_clock;
     qint64 m_lastDraw;
 };

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +18,14 @@ int openRaw(const QString &path)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
+    // Two programs reading one line would each get half of every answer;
+    // terminal programs such as picocom take the same lock.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
     struct termios t;
     if (tcgetattr(fd, &t) != 0) {
         const int err = errno;

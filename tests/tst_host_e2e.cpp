@@ -10,7 +10,9 @@
 #include <QStandardPaths>
 #include <QtTest>
 #include <functional>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #ifndef KVX_HOST_EXECUTABLE
@@ -358,6 +360,7 @@ void tst_host_e2e::noDevice_data()
     QTest::newRow("missing") << "/nonexistent/ttyACM9" << "no such device: /nonexistent/ttyACM9";
     QTest::newRow("regular file") << "FILE" << "is not a serial device";
     QTest::newRow("directory") << "DIR" << "is a directory";
+    QTest::newRow("held by another program") << "BUSY" << "is busy: another program is using it";
 }
 
 void tst_host_e2e::noDevice()
@@ -368,6 +371,15 @@ void tst_host_e2e::noDevice()
     QDir(m_work.path()).mkpath("DIR");
     if (device == "FILE" || device == "DIR")
         device = m_work.filePath(device);
+    PtyLink busy;
+    int holder = -1;
+    if (device == "BUSY") {
+        QVERIFY(busy.open());
+        device = busy.slaveName();
+        holder = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(holder >= 0);
+        QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
     QProcess p;
     p.start(QStringLiteral(KVX_HOST_EXECUTABLE), { "-p", device, "info" });
     QVERIFY(p.waitForFinished(10000));
@@ -375,6 +387,8 @@ void tst_host_e2e::noDevice()
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());
     QVERIFY2(err.contains(said), qPrintable(err));
     QCOMPARE(p.readAllStandardOutput(), QByteArray());
+    if (holder >= 0)
+        ::close(holder);
 }
 
 // A panel that takes the upload frame and then answers every packet the

@@ -3,6 +3,7 @@
 // panel's link, as a USB cable would.
 
 #include "panelsession.h"
+#include "xmodem.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -126,6 +127,8 @@ private slots:
     void transfersArriveIntact();
     void upgradeArrivesIntact_data();
     void upgradeArrivesIntact();
+    void downloadOverFaultyLine_data();
+    void downloadOverFaultyLine();
     void silentPanel_data();
     void silentPanel();
     void noDevice_data();
@@ -325,6 +328,103 @@ void tst_host_e2e::upgradeArrivesIntact()
     QVERIFY(r.out.contains(QString::fromLatin1(digest)));
     QVERIFY(panel.waitForLine("CXM: Hash Matched"));
     QCOMPARE(panel.sysroot.readAppFile("firmware-9.tgz"), package);
+}
+
+// The panel's side of a download, played by the test so that the line can
+// misbehave: each row spoils one transmission.
+void tst_host_e2e::downloadOverFaultyLine_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("naks");
+    QTest::newRow("clean") << 3000 << "" << 0 << 0;
+    QTest::newRow("damaged data") << 3000 << "crc" << 0 << 1;
+    QTest::newRow("damaged block complement") << 3000 << "complement" << 0 << 1;
+    QTest::newRow("packet cut short") << 3000 << "short" << 0 << 1;
+    QTest::newRow("packet sent twice") << 3000 << "repeat" << 0 << 0;
+    QTest::newRow("padding-only last packet") << 2048 << "" << 0 << 0;
+    QTest::newRow("end too early") << 3000 << "early-eot" << 5 << 0;
+}
+
+void tst_host_e2e::downloadOverFaultyLine()
+{
+    QFETCH(int, size);
+    QFETCH(QString, fault);
+    QFETCH(int, exitCode);
+    QFETCH(int, naks);
+    const QByteArray data = randomBytes(size);
+    const int packets = size / 1024 + 1;
+    const QString out = m_work.filePath("fetched.bin");
+    QFile::remove(out);
+
+    auto packet = [&](int index) { // 1-based
+        unsigned char bytes[xmodem::PacketSize];
+        const QByteArray part = data.mid((index - 1) * 1024, 1024);
+        xmodem::buildPacket(bytes, static_cast<unsigned>(index), reinterpret_cast<const unsigned char *>(part.constData()),
+                            static_cast<size_t>(part.size()));
+        return QByteArray(reinterpret_cast<const char *>(bytes), xmodem::PacketSize);
+    };
+    int used = 0;   // bytes of the host's taken so far
+    int sent = 0;   // packets sent (the last one sent is `sent`)
+    bool spoiled = false;
+    int nakCount = 0;
+    const PanelScript panel = [&](const QByteArray &fromHost, int fd) {
+        auto send = [fd](const QByteArray &bytes) {
+            for (int done = 0; done < bytes.size();) {
+                const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+                if (n > 0)
+                    done += static_cast<int>(n);
+            }
+        };
+        if (used == 0) {
+            const int end = fromHost.indexOf(">#");
+            if (end < 0)
+                return;
+            used = end + 2;
+            send(fromHost.left(used) + "<GETF:" + QByteArray::number(size) + ">\n\r");
+        }
+        while (used < fromHost.size()) {
+            const char b = fromHost.at(used++);
+            QByteArray next;
+            if (sent == 0 && b == 'C') {
+                sent = 1;
+                next = packet(1);
+            } else if (sent > 0 && b == char(xmodem::NAK)) {
+                ++nakCount;
+                next = packet(sent);
+            } else if (sent > 0 && b == char(xmodem::ACK)) {
+                if (fault == "repeat" && sent == 1 && !spoiled) {
+                    spoiled = true; // as if this ACK had been lost
+                    next = packet(1);
+                } else if (sent == packets || (fault == "early-eot" && sent == 1)) {
+                    next = QByteArray(1, char(xmodem::EOT));
+                    sent = packets + 1;
+                } else {
+                    next = packet(++sent);
+                }
+            }
+            if (sent == 2 && !spoiled && !next.isEmpty() && fault != "repeat" && fault != "early-eot" && !fault.isEmpty()) {
+                spoiled = true;
+                if (fault == "crc")
+                    next[500] = static_cast<char>(next.at(500) ^ 0x40);
+                else if (fault == "complement")
+                    next[2] = static_cast<char>(next.at(2) ^ 0x01);
+                else if (fault == "short")
+                    next.truncate(600); // the host waits, then asks again
+            }
+            send(next);
+        }
+    };
+    PtyLink host;
+    QVERIFY(host.open());
+    const HostRun r = runHost(host, nullptr, { "-t", "0.5", "download", "some/file", "-o", out }, 20000, panel);
+    QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+    QCOMPARE(nakCount, naks);
+    if (exitCode == 0)
+        QCOMPARE(readFile(out), data);
+    else
+        QVERIFY(!QFile::exists(out));
 }
 
 // A terminal nobody answers on.

@@ -24,7 +24,7 @@ int Session::open()
     const int fd = serialport::openRaw(m_options.device);
     if (fd < 0)
         return fail(ExitDevice, serialport::errorMessage(errno, m_options.device));
-    m_link.reset(new PanelLink(fd));
+    m_link = std::make_unique<PanelLink>(fd);
     m_link->setVerbose(m_options.verbose);
     return ExitOk;
 }

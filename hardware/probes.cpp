@@ -77,8 +77,10 @@ int HDW_config::checkSysFlash()
     }
     // Whole kilobytes per block; the figures are 32-bit as the host expects.
     const quint32 kPerBlock = static_cast<quint32>(fs.f_bsize >> 10);
-    totalFlashSize = static_cast<quint32>(fs.f_blocks) * kPerBlock;
-    freeFlashSize = static_cast<quint32>(fs.f_bfree) * kPerBlock;
+    const quint32 totalKb = static_cast<quint32>(fs.f_blocks) * kPerBlock;
+    const quint32 freeKb = static_cast<quint32>(fs.f_bfree) * kPerBlock;
+    totalFlashSize = totalKb;
+    freeFlashSize = freeKb;
     return 0;
 }
 

@@ -55,7 +55,7 @@ QByteArray devicePath(const char *path)
 {
     if (path[0] != '/')
         return QByteArray(path);
-    const QByteArray root = sysroot();
+    QByteArray root = sysroot();
     if (root.isEmpty())
         return QByteArray();
     if (path[1] == '\0')

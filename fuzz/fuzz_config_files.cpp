@@ -64,9 +64,9 @@ void run(const uint8_t *data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    fuzz::setUp();
+    fuzz::setUp(argc, argv);
     {
         HDW_config fromFuses;
         memcpy(fusedSerial, hwcfg_data.serialNo, sizeof fusedSerial);

@@ -33,9 +33,9 @@ void run(const uint8_t *data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    fuzz::setUp();
+    fuzz::setUp(argc, argv);
     // Kept for the whole run, like the panel's one console.
     auto *hw = new HDW_config;
     auto *holder = new QWidget;

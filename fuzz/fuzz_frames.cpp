@@ -112,9 +112,9 @@ void run(const uint8_t *data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    fuzz::setUp();
+    fuzz::setUp(argc, argv);
     fuzz::expect(pipe2(output, O_NONBLOCK | O_CLOEXEC) == 0, "the console's output pipe");
     static const char warmUp[] = "#HWCF##BKLT<50>##MODE<2>##GPFL##CPUI#";
     // Whatever Qt sets up once, on first use, is in place before the first input.

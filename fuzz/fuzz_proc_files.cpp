@@ -62,9 +62,9 @@ void run(const uint8_t *data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    fuzz::setUp();
+    fuzz::setUp(argc, argv);
     meminfoPath = fuzz::sysrootPath(QStringLiteral("proc/meminfo"));
     statPath = fuzz::sysrootPath(QStringLiteral("proc/stat"));
     pidStatPath = fuzz::sysrootPath(QStringLiteral("proc/%1/stat").arg(QCoreApplication::applicationPid()));

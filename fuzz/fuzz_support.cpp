@@ -17,12 +17,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fuzz {
 
 namespace {
 
 QTemporaryDir *scratch = nullptr;
+// Lives for the whole run, like the panel's.
+QApplication *application = nullptr;
 QString rootDir;
 bool verbose = false;
 
@@ -91,10 +94,49 @@ void populate()
     }
 }
 
+// Relative paths in the arguments made absolute against the directory the
+// target was started in, before the target leaves it.
+void anchorArguments(int *argc, char ***argv)
+{
+    static std::vector<QByteArray> texts;
+    static std::vector<char *> args;
+    const QDir start = QDir::current();
+    const auto absolute = [&start](const QByteArray &path) {
+        return QFile::encodeName(QDir::cleanPath(start.absoluteFilePath(QFile::decodeName(path))));
+    };
+    static const char prefixFlag[] = "-artifact_prefix=";
+    bool prefixGiven = false;
+    texts.emplace_back((*argv)[0]);
+    for (int i = 1; i < *argc; ++i) {
+        const QByteArray arg((*argv)[i]);
+        if (!arg.startsWith('-')) {
+            texts.push_back(absolute(arg));
+        } else if (arg.startsWith(prefixFlag)) {
+            prefixGiven = true;
+            const QByteArray prefix = arg.mid(sizeof prefixFlag - 1);
+            // The prefix is a directory with '/' or the start of a file name.
+            const bool directory = prefix.isEmpty() || prefix.endsWith('/');
+            texts.push_back(prefixFlag + absolute(prefix.isEmpty() ? QByteArray(".") : prefix)
+                            + (directory ? "/" : ""));
+        } else {
+            texts.push_back(arg);
+        }
+    }
+    if (!prefixGiven)
+        texts.push_back(prefixFlag + absolute(".") + '/');
+    args.reserve(texts.size() + 1);
+    for (QByteArray &text : texts)
+        args.push_back(text.data());
+    args.push_back(nullptr);
+    *argc = static_cast<int>(texts.size());
+    *argv = args.data();
+}
+
 } // namespace
 
-void setUp()
+void setUp(int *argc, char ***argv)
 {
+    anchorArguments(argc, argv);
     verbose = !qEnvironmentVariableIsEmpty("KVX_FUZZ_VERBOSE");
     qInstallMessageHandler(messageHandler);
     if (!verbose)
@@ -117,10 +159,11 @@ void setUp()
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "minimal:fontconfig");
-    static int argc = 1;
+    // Qt takes out the arguments it knows; libFuzzer's are not for it.
+    static int appArgc = 1;
     static char name[] = "kvx_fuzz";
-    static char *argv[] = { name, nullptr };
-    new QApplication(argc, argv);
+    static char *appArgv[] = { name, nullptr };
+    application = new QApplication(appArgc, appArgv);
 
     // Nothing fuzzed here may reboot, but if anything ever did, it must find
     // the sysroot's harmless stand-in.

@@ -20,7 +20,11 @@ namespace fuzz {
 // platform::init(), enters the working directory and creates the application
 // object. Aborts when the simulated panel cannot be set up: nothing may run
 // against the machine's own devices or programs.
-void setUp();
+//
+// libFuzzer reads its arguments after this: relative corpus, input and
+// artifact paths are made absolute first, so that they still name what they
+// named where the target was started, and crashing inputs are kept there.
+void setUp(int *argc, char ***argv);
 
 // An absolute path below the sysroot, e.g. sysrootPath("proc/meminfo").
 QString sysrootPath(const QString &relative);

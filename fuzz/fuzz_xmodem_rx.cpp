@@ -134,9 +134,9 @@ void run(const uint8_t *data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    fuzz::setUp();
+    fuzz::setUp(argc, argv);
     fuzz::expect(pipe2(serialPipe, O_NONBLOCK | O_CLOEXEC) == 0, "the link pipe");
     // One good packet of a 5-byte file and the end of transmission.
     std::vector<uint8_t> warmUp(1 + xmodem::PacketSize + 1, 0);

@@ -1,5 +1,6 @@
 #include "fuzz_support.h"
 
+#include "hdw_config.h"
 #include "platform.h"
 #include "usb_console.h"
 
@@ -86,8 +87,8 @@ void populate()
     }
     QFile::setPermissions(sysrootPath(QStringLiteral("sbin/reboot")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const int gpios[] = { 128, 129, 130, 131, 132, 133, 134, 135, 42, 43, 44, 45, 49, 50, 162, 163 };
-    for (int gpio : gpios) {
+    // The value files of the DIO channels, so that an input channel opens one.
+    for (int gpio : dio_to_gpio_number) {
         const QString path = sysrootPath(QStringLiteral("sys/class/gpio/gpio%1/value").arg(gpio));
         QDir().mkpath(QFileInfo(path).absolutePath());
         writeFile(path, reinterpret_cast<const uint8_t *>("0\n"), 2);

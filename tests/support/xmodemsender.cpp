@@ -21,7 +21,10 @@ static bool readableNow(std::initializer_list<int> fds, int ms)
     return poll(p, static_cast<nfds_t>(n), ms) > 0;
 }
 
-bool waitReadable(std::initializer_list<int> fds, int ms, bool eventLoop)
+// Waits up to ms for one of the descriptors to become readable. With
+// eventLoop the Qt event loop runs meanwhile, so that a panel living in the
+// test's own process can answer.
+static bool waitReadable(std::initializer_list<int> fds, int ms, bool eventLoop)
 {
     if (!eventLoop || readableNow(fds, 0))
         return readableNow(fds, ms);
@@ -183,7 +186,6 @@ bool LrzszSender::start(const QString &file)
 
 bool LrzszSender::relay(int ms)
 {
-    const int turnaroundMs = m_turnaroundMs;
     QByteArray held;
     bool sxSpoke = false;
     bool startGiven = false;
@@ -201,7 +203,7 @@ bool LrzszSender::relay(int ms)
         }
         while ((n = ::read(m_panelFd, chunk, sizeof chunk)) > 0)
             held.append(chunk, static_cast<int>(n));
-        if (!held.isEmpty() && sinceSx.elapsed() >= turnaroundMs) {
+        if (!held.isEmpty() && sinceSx.elapsed() >= m_turnaroundMs) {
             // Before sx has sent anything it gets one start request: the
             // ones that piled up meanwhile would read as answers to its
             // first packet.
@@ -217,7 +219,7 @@ bool LrzszSender::relay(int ms)
         }
         if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(0))
             break;
-        const int wait = held.isEmpty() ? 20 : static_cast<int>(qBound<qint64>(1, turnaroundMs - sinceSx.elapsed(), 20));
+        const int wait = held.isEmpty() ? 20 : static_cast<int>(qBound<qint64>(1, m_turnaroundMs - sinceSx.elapsed(), 20));
         waitReadable({ m_pty.masterFd(), m_panelFd }, wait, m_eventLoop);
     }
     m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());

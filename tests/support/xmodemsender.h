@@ -11,11 +11,6 @@
 #include <cstdio>
 #include <functional>
 
-// Waits up to ms for one of the descriptors to become readable. With
-// eventLoop the Qt event loop runs meanwhile, so that a panel living in the
-// test's own process can answer.
-bool waitReadable(std::initializer_list<int> fds, int ms, bool eventLoop);
-
 // The host side of an XMODEM-1K/CRC upload, on the master of a pseudo-terminal.
 class XmodemSender
 {

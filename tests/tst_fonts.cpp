@@ -1,7 +1,5 @@
-// In process: font family report, font file lookups, the removal list and the
-// project list, on a console whose link is a pseudo-terminal. The removal
-// list and the project list live beside the executable, so their fixtures are
-// made next to this test program and removed again.
+// In process: font family report, font file names, the removal list and the project list, on a console whose
+// link is a pseudo-terminal. The fixtures lie beside this test program, where the console looks for them.
 
 #include "hdw_config.h"
 #include "panelsession.h"
@@ -10,264 +8,111 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QtTest>
-#include <sys/stat.h>
 
-class ConsoleProbe
-{
-public:
-    static QStringList removeList(const USB_console &c) { return c.removeList; }
-    static void forgetRemovals(USB_console &c) { c.removeList.clear(); }
-};
+class ConsoleProbe { public: static void forgetRemovals(USB_console &c) { c.removeList.clear(); } };
+
+// Steps GFFS, GPFL or RMFS "index:text", with the properties "userFonts" and "systemFonts" and the files a shell
+// makes beside the executable beforehand; the replies, and what the removal list file then holds (null: no file).
+struct Exchange { QVariant user, system; QString files; QString steps; QByteArray replies, removal; };
+Q_DECLARE_METATYPE(Exchange)
+
+static QString besideApp(const QString &relative) { return QCoreApplication::applicationDirPath() + '/' + relative; }
 
 class tst_fonts : public QObject
 {
     Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-    void fileName_data();
-    void fileName();
-    void familyReport_data();
-    void familyReport();
-    void removalList_data();
-    void removalList();
-    void projectList_data();
-    void projectList();
-
-private:
-    QByteArray reply(const QByteArray &end);
-    QString besideApp(const QString &relative) const
-    {
-        return QCoreApplication::applicationDirPath() + '/' + relative;
-    }
-
+    QWidget window; // owns the status widgets, as on the panel
     TestSysroot sysroot;
     PtyLink link;
-    HDW_config *hw = nullptr;
-    USB_console *console = nullptr;
-};
+    std::unique_ptr<HDW_config> hw;
+    std::unique_ptr<USB_console> console;
 
-void tst_fonts::initTestCase()
-{
-    sysroot.populate();
-    sysroot.activate();
-    QVERIFY(link.open());
-    QVERIFY(link.linkAs(sysroot.path("dev/ttyGS0")));
-    hw = new HDW_config;
-    console = new USB_console(nullptr, hw);
-    cleanup();
-}
+private slots:
+    void initTestCase()
+    {
+        sysroot.populate();
+        sysroot.activate();
+        QVERIFY(link.open());
+        QVERIFY(link.linkAs(sysroot.path("dev/ttyGS0")));
+        hw = std::make_unique<HDW_config>();
+        console = std::make_unique<USB_console>(nullptr, hw.get());
+        for (QWidget *w : QList<QWidget *>{ console->messageLabel, console->statusLabel, console->progressBar })
+            w->setParent(&window);
+        cleanup();
+    }
 
-void tst_fonts::cleanupTestCase()
-{
-    // The window owns the status widgets on the panel.
-    delete console->messageLabel;
-    delete console->statusLabel;
-    delete console->progressBar;
-    delete console;
-    delete hw;
-}
-
-void tst_fonts::cleanup()
-{
-    QDir(besideApp("fonts")).removeRecursively();
-    QDir(besideApp("qml")).removeRecursively();
-    qApp->setProperty("userFonts", QVariant());
-    qApp->setProperty("systemFonts", QVariant());
-    link.buffer().clear();
-    if (console)
+    void cleanup()
+    {
+        QDir(besideApp("fonts")).removeRecursively();
+        QDir(besideApp("qml")).removeRecursively();
         ConsoleProbe::forgetRemovals(*console);
-}
-
-QByteArray tst_fonts::reply(const QByteArray &end)
-{
-    for (int i = 0; i < 50 && !link.buffer().endsWith(end); ++i)
-        link.fill(20);
-    const QByteArray got = link.buffer();
-    link.buffer().clear();
-    return got;
-}
-
-void tst_fonts::fileName_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("backslashes") << "C:\\fonts\\Arial.ttf" << "Arial.ttf";
-    QTest::newRow("trailing separator") << "/usr/share/fonts/" << "fonts";
-    QTest::newRow("separators and blanks at the end") << "fonts\\ / " << "fonts";
-    QTest::newRow("bare name, blanks trimmed") << "  Sans.ttf \t" << "Sans.ttf";
-    QTest::newRow("blank inside kept") << "/f/My Font.otf" << "My Font.otf";
-    QTest::newRow("root") << "/" << "";
-    QTest::newRow("only separators and blanks") << " / \\ /" << "";
-    QTest::newRow("empty") << "" << "";
-}
-
-void tst_fonts::fileName()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, name);
-    QCOMPARE(console->getNameFromPath(path), name);
-}
-
-void tst_fonts::familyReport_data()
-{
-    QTest::addColumn<QVariant>("user");
-    QTest::addColumn<QVariant>("system");
-    QTest::addColumn<QByteArray>("expected");
-    const QVariantMap twoFamilies{ { "Beta", QStringList{ "/f/b.ttf" } },
-                                   { "Alpha Sans", QStringList{ "/f/a.ttf" } } };
-    QTest::newRow("user then system") << QVariant(twoFamilies) << QVariant(QStringList{ "Sans" })
-                                      << QByteArray("<GFFS_U0:Alpha Sans><GFFS_U1:Beta><GFFS_S0:Sans><GFFS_END>");
-    QTest::newRow("none published") << QVariant() << QVariant() << QByteArray("<GFFS_END>");
-    QTest::newRow("user fonts not a map")
-        << QVariant(QStringList{ "Beta" }) << QVariant(QStringList{ "Zed", "Abc" })
-        << QByteArray("<GFFS_S0:Zed><GFFS_S1:Abc><GFFS_END>");
-    QTest::newRow("case-sensitive key order, UTF-8")
-        << QVariant(QVariantHash{ { "beta", QStringList() }, { "Zeta", QStringList() },
-                                  { QString::fromUtf8("Ärger"), QStringList() } })
-        << QVariant() << QByteArray("<GFFS_U0:Zeta><GFFS_U1:beta><GFFS_U2:\xc3\x84rger><GFFS_END>");
-}
-
-// One console serves every row: the properties are read at each call.
-void tst_fonts::familyReport()
-{
-    QFETCH(QVariant, user);
-    QFETCH(QVariant, system);
-    QFETCH(QByteArray, expected);
-    qApp->setProperty("userFonts", user);
-    qApp->setProperty("systemFonts", system);
-    console->reportFontFamilies();
-    QCOMPARE(reply("<GFFS_END>"), expected);
-}
-
-void tst_fonts::removalList_data()
-{
-    QTest::addColumn<QStringList>("steps"); // "index:text"
-    QTest::addColumn<QByteArray>("replies");
-    QTest::addColumn<QByteArray>("before"); // null: no list file beforehand
-    QTest::addColumn<QByteArray>("after");  // null: no list file afterwards
-    QTest::addColumn<QStringList>("families");
-    const QByteArray ack("<RMFS_ACK>"), nak("<RMFS_NAK>");
-    const QByteArray alphaBeta("Alpha-Bold.ttf\nAlpha.ttf\nZed.ttf\nbeta.otf");
-    const QByteArray alpha("Alpha-Bold.ttf\nAlpha.ttf\nZed.ttf");
-    QTest::newRow("0 then 1") << QStringList{ "0:Alpha", "1:Beta" } << ack + ack << QByteArray() << alphaBeta
-                              << QStringList{ "Alpha", "Beta" };
-    QTest::newRow("END closes a sequence") << QStringList{ "0:Alpha", "1:Beta", "2:END" } << ack + ack + ack
-                                           << QByteArray() << alphaBeta << QStringList{ "Alpha", "Beta" };
-    QTest::newRow("2 out of sequence") << QStringList{ "0:Alpha", "2:Beta" } << ack + nak << QByteArray() << alpha
-                                       << QStringList{ "Alpha" };
-    QTest::newRow("index repeated") << QStringList{ "0:Alpha", "1:Beta", "1:Gamma" } << ack + ack + nak
-                                    << QByteArray() << alphaBeta << QStringList{ "Alpha", "Beta" };
-    QTest::newRow("1 before 0") << QStringList{ "1:Alpha" } << nak << QByteArray() << QByteArray() << QStringList();
-    QTest::newRow("0 with END") << QStringList{ "0:Alpha", "0:END" } << ack + ack << QByteArray("old") << alpha
-                                << QStringList();
-    QTest::newRow("new sequence replaces") << QStringList{ "0:Alpha", "1:Beta", "0:Gamma" } << ack + ack + ack
-                                           << QByteArray() << QByteArray("Gamma.ttf\nShared.ttf")
-                                           << QStringList{ "Gamma" };
-    QTest::newRow("shared file once") << QStringList{ "0:Gamma", "1:Delta" } << ack + ack << QByteArray()
-                                      << QByteArray("Gamma.ttf\nShared.ttf") << QStringList{ "Gamma", "Delta" };
-    QTest::newRow("invalid index keeps list") << QStringList{ "0:Alpha", "-1:Beta" } << ack + ack << QByteArray()
-                                              << alpha << QStringList{ "Alpha" };
-    QTest::newRow("unknown and case-differing family")
-        << QStringList{ "0:Nobody", "1:alpha" } << ack + ack << QByteArray("old") << QByteArray("old")
-        << QStringList{ "Nobody", "alpha" };
-    QTest::newRow("names that are no file are dropped")
-        << QStringList{ "0:Odd" } << ack << QByteArray() << QByteArray("Odd.ttf\n\xc3\x84rger.ttf")
-        << QStringList{ "Odd" };
-    QTest::newRow("no fonts directory") << QStringList{ "0:Alpha" } << ack << QByteArray("NODIR") << QByteArray()
-                                        << QStringList{ "Alpha" };
-    QTest::newRow("list file not writable") << QStringList{ "0:Alpha" } << ack << QByteArray("DIR") << QByteArray()
-                                            << QStringList{ "Alpha" };
-}
-
-void tst_fonts::removalList()
-{
-    QFETCH(QStringList, steps);
-    QFETCH(QByteArray, replies);
-    QFETCH(QByteArray, before);
-    QFETCH(QByteArray, after);
-    QFETCH(QStringList, families);
-    qApp->setProperty("userFonts",
-                      QVariantMap{ { "Alpha", QStringList{ "/x/fonts/Alpha.ttf", "/x/fonts/Zed.ttf ",
-                                                           "/x/fonts/Alpha-Bold.ttf" } },
-                                   { "Beta", QStringList{ "C:\\fonts\\beta.otf" } },
-                                   { "Gamma", QStringList{ "/f/Shared.ttf", "/f/Gamma.ttf" } },
-                                   { "Delta", QStringList{ "/g/Shared.ttf" } },
-                                   { "Odd", QStringList{ "/", "/f/..", "/f/a\nb.ttf", "/f/Odd.ttf",
-                                                         QString::fromUtf8("/f/Ärger.ttf") } } });
-    const QString file = besideApp("fonts/removal");
-    if (before != "NODIR")
-        QVERIFY(QDir().mkpath(besideApp("fonts")));
-    if (before == "DIR")
-        QVERIFY(QDir().mkpath(file));
-    else if (!before.isNull() && before != "NODIR") {
-        QFile old(file);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(before);
+        link.buffer().clear();
+        console->messageLabel->clear();
     }
 
-    for (const QString &step : steps) {
-        QByteArray text = step.section(':', 1).toUtf8();
-        console->processRemoveStringList(step.section(':', 0, 0).toInt(), text.data());
+    // The family "Names" has each kind of path once. The properties are read anew at every call.
+    void exchange_data()
+    {
+        QTest::addColumn<Exchange>("x");
+        const QVariantMap fonts{
+            { "Alpha", QStringList{ "/f/Alpha.ttf", "/f/Zed.ttf ", "/f/Alpha-Bold.ttf" } }, { "Alpha Sans", {} },
+            { "beta", {} }, { QString::fromUtf8("Ärger"), {} }, { "Beta", QStringList{ "C:\\f\\beta.otf" } },
+            { "Gamma", QStringList{ "/f/Shared.ttf", "/f/Gamma.ttf" } }, { "Delta", QStringList{ "/g/Shared.ttf" } },
+            { "Names", QStringList{ "/", " / \\ /", "/f/..", "/f/a\nb.ttf", "/a/fonts/", "fonts2\\ / ", "  Sans.ttf \t",
+                                    "/f/My Font.otf", QString::fromUtf8("/f/Ärger.ttf") } } };
+        auto row = [&](const char *name, const QString &steps, const QByteArray &replies, const QString &files = {},
+                       const QByteArray &removal = {}) {
+            QTest::newRow(name) << Exchange{ fonts, QStringList{ "Sans", "Abc" }, files, steps, replies, removal };
+        };
+        row("user then system, case-sensitive, UTF-8", "GFFS",
+            "<GFFS_U0:Alpha><GFFS_U1:Alpha Sans><GFFS_U2:Beta><GFFS_U3:Delta><GFFS_U4:Gamma><GFFS_U5:Names>"
+            "<GFFS_U6:beta><GFFS_U7:\xc3\x84rger><GFFS_S0:Sans><GFFS_S1:Abc><GFFS_END>");
+        QTest::newRow("none published") << Exchange{ {}, {}, {}, "GFFS", "<GFFS_END>", {} };
+        const QByteArray A("<RMFS_ACK>"), N("<RMFS_NAK>"), alpha("Alpha-Bold.ttf\nAlpha.ttf\nZed.ttf");
+        const QString dir = "mkdir fonts", old = "mkdir fonts && printf old >fonts/removal";
+        row("0 then 1, sorted", "0:Alpha|1:Beta", A + A, dir, alpha + "\nbeta.otf");
+        row("END closes a sequence", "0:Alpha|1:Beta|2:END|3:Gamma|1:Gamma", A + A + A + N + N, dir,
+            alpha + "\nbeta.otf");
+        row("2 out of sequence", "0:Alpha|2:Beta", A + N, dir, alpha);
+        row("0 with END empties, file untouched", "0:Alpha|0:END|1:Beta", A + A + N, dir, alpha);
+        row("new sequence replaces", "0:Alpha|1:Beta|0:Gamma", A + A + A, dir, "Gamma.ttf\nShared.ttf");
+        row("shared file once", "0:Gamma|1:Delta", A + A, dir, "Gamma.ttf\nShared.ttf");
+        row("invalid index keeps list", "0:Alpha|-1:Beta", A + A, dir, alpha);
+        row("unknown and case-differing family", "0:Nobody|1:alpha", A + A, old, "old");
+        row("names, none not a file", "0:Names", A, dir, "My Font.otf\nSans.ttf\nfonts\nfonts2\n\xc3\x84rger.ttf");
+        row("no fonts directory", "0:Alpha", A);
+        row("list file not writable", "0:Alpha", A, "mkdir -p fonts/removal");
+        row("files only, counted in characters, ordered by lower-case forms", "GPFL",
+            "<GPFL_0:6:_a.qml><GPFL_1:9:Alarm.qml><GPFL_2:5:B.qml><GPFL_3:8:logo.png><GPFL_4:8:main.qml>"
+            "<GPFL_5:13:\xc3\x9c" "bersicht.qml><GPFL_END>",
+            QString::fromUtf8("mkdir -p qml/project/screens && cd qml/project && ln -s main.qml link.qml && "
+                              "mkfifo pipe && touch main.qml Alarm.qml logo.png .hidden B.qml _a.qml Übersicht.qml"));
+        row("no project directory", "GPFL", "<GPFL_END>");
     }
-    QCOMPARE(reply(replies.right(10)), replies);
-    QCOMPARE(ConsoleProbe::removeList(*console), families);
-    QFile list(file);
-    if (after.isNull()) {
-        QVERIFY(!QFileInfo(file).isFile());
-        QCOMPARE(QFileInfo::exists(besideApp("fonts")), before != "NODIR");
-    } else {
-        QVERIFY(list.open(QIODevice::ReadOnly));
-        QCOMPARE(list.readAll(), after);
-    }
-    QCOMPARE(console->deleteFontFiles(), before != "NODIR" && before != "DIR");
-}
 
-void tst_fonts::projectList_data()
-{
-    QTest::addColumn<QStringList>("entries"); // "dir/", "@link" to main.qml, "|fifo", else a file
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("case-insensitive order")
-        << QStringList{ "main.qml", "Alarm.qml" } << QByteArray("<GPFL_0:9:Alarm.qml><GPFL_1:8:main.qml><GPFL_END>");
-    QTest::newRow("files only, counted in characters")
-        << QStringList{ "main.qml", "Alarm.qml", "logo.png", "screens/", "@link.qml", ".hidden", "|pipe",
-                        QString::fromUtf8("Übersicht.qml") }
-        << QByteArray("<GPFL_0:9:Alarm.qml><GPFL_1:8:logo.png><GPFL_2:8:main.qml>"
-                      "<GPFL_3:13:\xc3\x9c" "bersicht.qml><GPFL_END>");
-    QTest::newRow("lower-case forms compared") << QStringList{ "B.qml", "_a.qml", "a.qml" }
-                                               << QByteArray("<GPFL_0:6:_a.qml><GPFL_1:5:a.qml><GPFL_2:5:B.qml><GPFL_END>");
-    QTest::newRow("empty directory") << QStringList{ "" } << QByteArray("<GPFL_END>");
-    QTest::newRow("no project directory") << QStringList() << QByteArray("<GPFL_END>");
-}
-
-void tst_fonts::projectList()
-{
-    QFETCH(QStringList, entries);
-    QFETCH(QByteArray, expected);
-    const QString dir = besideApp("qml/project/");
-    if (!entries.isEmpty())
-        QVERIFY(QDir().mkpath(dir));
-    for (const QString &e : entries) {
-        if (e.isEmpty())
-            continue;
-        if (e.endsWith('/'))
-            QVERIFY(QDir().mkpath(dir + e));
-        else if (e.startsWith('@'))
-            QVERIFY(QFile::link(dir + "main.qml", dir + e.mid(1)));
-        else if (e.startsWith('|'))
-            QCOMPARE(mkfifo(QFile::encodeName(dir + e.mid(1)).constData(), 0600), 0);
-        else {
-            QFile f(dir + e);
-            QVERIFY(f.open(QIODevice::WriteOnly));
+    void exchange()
+    {
+        QFETCH(Exchange, x);
+        qApp->setProperty("userFonts", x.user);
+        qApp->setProperty("systemFonts", x.system);
+        QCOMPARE(QProcess::execute("sh", { "-c", "cd \"$0\" || exit 1; " + x.files, besideApp(".") }), 0);
+        for (const QString &step : x.steps.split('|')) {
+            QByteArray text = step.section(':', 1).toUtf8();
+            step == "GFFS" ? console->reportFontFamilies() : step == "GPFL" ? console->reportProjectFileList()
+                           : console->processRemoveStringList(step.section(':', 0, 0).toInt(), text.data());
         }
+        for (int i = 0; i < 50 && !link.buffer().endsWith(x.replies.right(10)); ++i)
+            link.fill(20);
+        QCOMPARE(link.buffer(), x.replies);
+        QCOMPARE(console->messageLabel->text(), QString(x.steps == "GPFL" ? "Sending..." : ""));
+        QFile list(besideApp("fonts/removal"));
+        QCOMPARE(list.open(QIODevice::ReadOnly) ? list.readAll() : QByteArray(), x.removal);
+        QCOMPARE(QFileInfo(list).isFile(), !x.removal.isNull());
+        QCOMPARE(QFileInfo::exists(besideApp("fonts")), x.files.contains("fonts")); // never made here
+        // A list of names to save that was not saved is reported.
+        QCOMPARE(console->deleteFontFiles(), !x.removal.isNull() || !x.steps.contains(':'));
     }
-    console->messageLabel->clear();
-    console->reportProjectFileList();
-    QCOMPARE(reply("<GPFL_END>"), expected);
-    QCOMPARE(console->messageLabel->text(), QStringLiteral("Sending..."));
-}
+};
 
 QTEST_MAIN(tst_fonts)
 #include "tst_fonts.moc"

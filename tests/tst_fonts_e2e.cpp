@@ -1,5 +1,5 @@
 // End to end: real fonts in the simulated panel's fonts directory, asked for
-// and removed over the link; and the project list.
+// and removed over the link.
 
 #include "panelsession.h"
 
@@ -11,7 +11,6 @@ class tst_fonts_e2e : public QObject
 
 private slots:
     void familiesAndRemoval();
-    void projectList();
 };
 
 void tst_fonts_e2e::familiesAndRemoval()
@@ -50,19 +49,6 @@ void tst_fonts_e2e::familiesAndRemoval()
     QCOMPARE(s.sysroot.readAppFile("fonts/removal"), QByteArray("DejaVuSans-Bold.ttf\nDejaVuSans.ttf"));
     // Nothing is deleted here: the list is all.
     QVERIFY(s.sysroot.appExists("fonts/DejaVuSans.ttf"));
-}
-
-void tst_fonts_e2e::projectList()
-{
-    PanelSession s;
-    s.sysroot.populate();
-    QVERIFY(s.start());
-    QCOMPARE(s.command("#GPFL#"), QByteArray("#GPFL#<GPFL_END>\n\r"));
-    s.sysroot.writeAppFile("qml/project/main.qml", "Item {}\n");
-    s.sysroot.writeAppFile("qml/project/Alarm.qml", "Item {}\n");
-    s.sysroot.writeAppFile("qml/project/sub/inner.qml", "Item {}\n");
-    QCOMPARE(s.command("#GPFL#"), QByteArray("#GPFL#<GPFL_0:9:Alarm.qml><GPFL_1:8:main.qml><GPFL_END>\n\r"));
-    QVERIFY(s.waitForLine("CXM: Stop service"));
 }
 
 QTEST_GUILESS_MAIN(tst_fonts_e2e)

@@ -79,8 +79,5 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const int descriptors = fuzz::lowestFreeDescriptor();
-    run(data, size);
-    fuzz::checkDescriptors(descriptors);
-    return 0;
+    return fuzz::runChecked(run, data, size);
 }

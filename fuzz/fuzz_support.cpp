@@ -225,4 +225,12 @@ void adoptWidgets(QWidget *holder, USB_console &console)
     console.progressBar->setParent(holder);
 }
 
+int runChecked(void (*run)(const uint8_t *, size_t), const uint8_t *data, size_t size)
+{
+    const int descriptors = lowestFreeDescriptor();
+    run(data, size);
+    checkDescriptors(descriptors);
+    return 0;
+}
+
 } // namespace fuzz

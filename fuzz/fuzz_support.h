@@ -41,6 +41,10 @@ void expect(bool holds, const char *what);
 int lowestFreeDescriptor();
 void checkDescriptors(int before);
 
+// One input through run, with the descriptor check around it; every target's
+// LLVMFuzzerTestOneInput returns this.
+int runChecked(void (*run)(const uint8_t *, size_t), const uint8_t *data, size_t size);
+
 // In the panel the window takes the console's status widgets into its
 // layout; here a hidden holder widget does, so that they are never shown on
 // their own and are deleted with the holder.

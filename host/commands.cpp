@@ -10,15 +10,8 @@
 
 namespace {
 
-constexpr int AnswerMs = 5000;
 // A command line or sync may take the panel 30 s to start and 30 s to end.
 constexpr int ProcessMs = 65000;
-
-void out(const QString &text)
-{
-    fputs(text.toLocal8Bit().constData(), stdout);
-    fputc('\n', stdout);
-}
 
 int unexpected(const QByteArray &frame, const QByteArray &reply)
 {

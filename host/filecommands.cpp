@@ -15,15 +15,8 @@
 
 namespace {
 
-constexpr int AnswerMs = 5000;
 // The panel keeps at most this many bytes of a file name.
 constexpr int MaxNameBytes = 51;
-
-void out(const QString &text)
-{
-    fputs(text.toLocal8Bit().constData(), stdout);
-    fputc('\n', stdout);
-}
 
 QString rate(qint64 bytes, double seconds)
 {

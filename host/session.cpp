@@ -8,6 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 
+void out(const QString &text)
+{
+    fputs(text.toLocal8Bit().constData(), stdout);
+    fputc('\n', stdout);
+}
+
 int fail(int code, const QString &message)
 {
     fprintf(stderr, "kvx-host: %s\n", qPrintable(message));

@@ -24,6 +24,12 @@ struct HostOptions
     bool verbose = false;
 };
 
+// How long a command's answer may take by default.
+constexpr int AnswerMs = 5000;
+
+// Prints one line of the tool's results on standard output.
+void out(const QString &text);
+
 // Prints "kvx-host: message" on standard error and returns code.
 int fail(int code, const QString &message);
 

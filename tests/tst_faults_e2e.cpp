@@ -28,26 +28,6 @@ static bool upload(PanelSession &s, const QByteArray &name, const QByteArray &da
         && XmodemSender(s.link.masterFd(), false).send(data) == XmodemSender::Done;
 }
 
-// Downloads with GETF: the packets must carry data (one packet more than the full ones), then EOT. The panel listens
-// 400 ms after its size reply (an earlier 'C' is echoed, and the host asks again). Stops after `packets`, unanswered.
-static bool download(PanelSession &s, const QByteArray &name, const QByteArray &data, int packets = INT_MAX)
-{
-    QByteArray head = s.command("#GETF<" + name + ">#").endsWith("<GETF:" + QByteArray::number(data.size()) + ">\n\r") ? "C" : "";
-    for (int tries = 0; tries < 50 && head == "C" && s.readFor(tries ? 20 : 400).isEmpty(); ++tries) {
-        s.send("C");
-        head = s.readExactly(1, 1000);
-    }
-    for (int i = 0; i <= data.size() / xmodem::DataSize; ++i) {
-        if (head + s.readExactly(xmodem::PacketSize - 1, 3000) != XmodemSender::packet(i + 1, data.mid(i * xmodem::DataSize, xmodem::DataSize)))
-            return false;
-        if (i + 1 == packets)
-            return true;
-        s.send(QByteArray(1, ACK));
-        head = s.readExactly(1, 3000);
-    }
-    return head == QByteArray(1, EOT);
-}
-
 // A random frame: a harmless command word, a near miss or noise, then parameters of every form the parsers know and
 // some they do not: numbers in range or far out, keywords, text, and any bytes, now and then past a frame's end.
 static QByteArray randomFrame(QRandomGenerator &random)

@@ -25,8 +25,7 @@ static QPair<int, qint64> usageOf(qint64 pid)
     return { QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), rss.toLongLong() };
 }
 
-// Uploads a file of a size around the packet boundaries with LOAD, then downloads it with GETF: the panel listens
-// 400 ms after its size reply (an earlier 'C' is echoed, and the host asks again); one packet more than the full ones.
+// Uploads a file of a size around the packet boundaries with LOAD, then downloads it back with GETF.
 static bool roundTrip(PanelSession &s, int n)
 {
     QByteArray data(QVector<int>{ 1, 1023, 1024, 1025, 3000, 5000 }.at(n % 6), '\0'), name = "soak" + QByteArray::number(n % 7) + ".bin";
@@ -38,21 +37,7 @@ static bool roundTrip(PanelSession &s, int n)
         s.send(i < packets ? XmodemSender::packet(i + 1, data.mid(i * xmodem::DataSize, xmodem::DataSize)) : QByteArray(1, EOT));
         acked = s.readExactly(1, 3000) == QByteArray(1, ACK);
     }
-    if (!acked || s.sysroot.readAppFile("tmp/" + name) != data
-        || !s.command("#GETF<tmp/" + name + ">#").endsWith("<GETF:" + QByteArray::number(data.size()) + ">\n\r"))
-        return false;
-    QByteArray head = "C";
-    for (int tries = 0; tries < 50 && head == "C" && s.readFor(tries ? 20 : 400).isEmpty(); ++tries) {
-        s.send("C");
-        head = s.readExactly(1, 1000);
-    }
-    for (int i = 0; i <= data.size() / xmodem::DataSize; ++i) {
-        if (head + s.readExactly(xmodem::PacketSize - 1, 3000) != XmodemSender::packet(i + 1, data.mid(i * xmodem::DataSize, xmodem::DataSize)))
-            return false;
-        s.send(QByteArray(1, ACK));
-        head = s.readExactly(1, 3000);
-    }
-    return head == QByteArray(1, EOT);
+    return acked && s.sysroot.readAppFile("tmp/" + name) == data && download(s, "tmp/" + name, data);
 }
 
 // Each frame and the start of the reply it must bring (up to its last '#'); those that save come once in a thousand.

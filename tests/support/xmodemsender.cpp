@@ -226,3 +226,21 @@ bool LrzszSender::relay(int ms)
     return m_process.state() == QProcess::NotRunning && m_process.exitStatus() == QProcess::NormalExit
         && m_process.exitCode() == 0;
 }
+
+bool download(PanelSession &s, const QByteArray &name, const QByteArray &data, int packets)
+{
+    QByteArray head = s.command("#GETF<" + name + ">#").endsWith("<GETF:" + QByteArray::number(data.size()) + ">\n\r") ? "C" : "";
+    for (int tries = 0; tries < 50 && head == "C" && s.readFor(tries ? 20 : 400).isEmpty(); ++tries) {
+        s.send("C");
+        head = s.readExactly(1, 1000);
+    }
+    for (int i = 0; i <= data.size() / xmodem::DataSize; ++i) {
+        if (head + s.readExactly(xmodem::PacketSize - 1, 3000) != XmodemSender::packet(i + 1, data.mid(i * xmodem::DataSize, xmodem::DataSize)))
+            return false;
+        if (i + 1 == packets)
+            return true;
+        s.send(QByteArray(1, xmodem::ACK));
+        head = s.readExactly(1, 3000);
+    }
+    return head == QByteArray(1, xmodem::EOT);
+}

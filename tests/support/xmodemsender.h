@@ -6,10 +6,17 @@
 #include "stdoutcapture.h"
 
 #include <QByteArray>
+#include <climits>
 #include <QProcess>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
+
+// Downloads `name` with GETF from the panel of s and checks every packet
+// against data: one packet more than the full ones, then EOT. The panel
+// listens 400 ms after its size reply (an earlier 'C' is echoed, and the host
+// asks again). Stops after `packets`, the last one unanswered.
+bool download(PanelSession &s, const QByteArray &name, const QByteArray &data, int packets = INT_MAX);
 
 // The host side of an XMODEM-1K/CRC upload, on the master of a pseudo-terminal.
 class XmodemSender

@@ -409,16 +409,33 @@ int runCommand(const HostOptions &options, const QString &name, const QStringLis
     return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see kvx-host --help)").arg(name));
 }
 
+QStringList commandNames()
+{
+    QStringList names;
+    for (const Entry &e : entries)
+        names << QLatin1String(e.name);
+    return names;
+}
+
 QString usageText()
 {
     return QStringLiteral(
-        "usage: kvx-host [-p DEVICE] [-t SECONDS] [-v] COMMAND [ARGUMENTS]\n"
+        "usage: kvx-host [-p DEVICE]... [TARGETS] [-t SECONDS] [-v] COMMAND [ARGUMENTS]\n"
         "\n"
         "Talks to an operator panel in recovery mode over its USB serial port.\n"
         "\n"
         "  -p, --port DEVICE    the panel's serial device (default /dev/ttyACM0)\n"
         "  -t, --timeout SECS   wait at most this long for each answer\n"
         "  -v, --verbose        show the frames and replies on standard error\n"
+        "\n"
+        "many panels at once (see kvx-host run --help):\n"
+        "  -p DEVICE            given more than once: each of them\n"
+        "  --all                every panel found\n"
+        "  --serial PREFIX      the panels whose serial number starts with PREFIX\n"
+        "  --usb-id VID:PID     find panels by these USB ids (default 0525:a4a7)\n"
+        "  --ports GLOB         find panels on the ports matching GLOB instead\n"
+        "  --report FILE        what was done, per panel (.json or .csv)\n"
+        "  --log-dir DIR        each panel's exchange in DIR/SERIAL.log\n"
         "\n"
         "commands:\n"
         "  info                         hardware report as a table\n"
@@ -439,6 +456,10 @@ QString usageText()
         "      pwm CHANNEL VALUE | alarm OUTPUT hi|lo | orientation 0|1 |\n"
         "      rs485 0|1 | battery-check on|off\n"
         "  raw FRAME                    send any frame, show the reply\n"
+        "  devices                      list the panels connected\n"
+        "  run RECIPE [--values FILE] [--dry-run]\n"
+        "                               run a recipe of commands on the targets\n"
+        "  watch RECIPE [--values FILE] run it on each panel connected from now on\n"
         "\n"
         "exit codes: 0 done, 1 wrong arguments or local file, 2 device missing or\n"
         "link broken, 3 no answer in time, 4 refused by the panel, 5 transfer failed\n");

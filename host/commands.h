@@ -12,6 +12,9 @@ int runCommand(const HostOptions &options, const QString &name, const QStringLis
 
 QString usageText();
 
+// The names runCommand() knows.
+QStringList commandNames();
+
 // The file transfers (filecommands.cpp).
 int uploadCommand(Session &session, const QStringList &args);
 int upgradeCommand(Session &session, const QStringList &args);

@@ -164,7 +164,7 @@ int upgradeCommand(Session &s, const QStringList &args)
     if (st != PanelLink::Ok)
         return s.linkFailure(st, QStringLiteral("the panel's verdict on the package"), timing.answerMs);
     if (s.options().verbose)
-        fprintf(stderr, "< %s\n", qPrintable(printable(verdict)));
+        trace(QStringLiteral("< ") + printable(verdict));
     out(QStringLiteral("Sent %1 (%2 bytes, MD5 %3) in %4 s (%5); the panel checked it in %6 s.")
             .arg(name)
             .arg(size)

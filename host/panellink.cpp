@@ -115,7 +115,7 @@ PanelLink::Status PanelLink::exchange(const QByteArray &frame, QDeadlineTimer de
 {
     discardInput();
     if (m_verbose)
-        fprintf(stderr, "> %s\n", qPrintable(printable(frame)));
+        trace(QStringLiteral("> ") + printable(frame));
     Status s = write(frame, deadline);
     if (s != Ok)
         return s;
@@ -131,7 +131,7 @@ PanelLink::Status PanelLink::exchange(const QByteArray &frame, QDeadlineTimer de
                 *reply = m_buffer.mid(start, end - start);
                 m_buffer.remove(0, end + lineEnd.size());
                 if (m_verbose)
-                    fprintf(stderr, "< %s\n", qPrintable(printable(*reply)));
+                    trace(QStringLiteral("< ") + printable(*reply));
                 return Ok;
             }
         }

@@ -48,6 +48,9 @@ private:
     QByteArray m_buffer;
 };
 
+// Shows a frame or reply of a verbose run ("> #HWCF#"); session.cpp.
+void trace(const QString &text);
+
 // Bytes as readable text: printable ASCII as it is, the rest as \xNN.
 QString printable(const QByteArray &bytes);
 

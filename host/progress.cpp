@@ -2,6 +2,8 @@
 
 #include "progress.h"
 
+#include "session.h"
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -27,6 +29,8 @@ Progress::Progress(const QString &label, qint64 total)
 void Progress::update(qint64 done)
 {
     m_done = done;
+    if (OutputSink *sink = threadOutput())
+        return sink->progress(done, m_total);
     // Redrawing ten times a second is plenty and keeps the terminal cheap.
     if (!m_shown || m_clock.elapsed() - m_lastDraw < 100)
         return;

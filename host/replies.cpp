@@ -74,6 +74,15 @@ bool parseHardwareReport(const QByteArray &reply, QList<ReportRow> *rows)
     return reply.mid(at) == "<HWCFEND>";
 }
 
+bool isReportTag(const QString &tag)
+{
+    for (const auto &t : reportTags) {
+        if (tag == QLatin1String(t.tag))
+            return true;
+    }
+    return false;
+}
+
 bool parseTimeZone(const QByteArray &reply, int *minutes)
 {
     qint64 v;

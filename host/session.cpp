@@ -8,15 +8,42 @@
 #include <cerrno>
 #include <cstdio>
 
+namespace {
+thread_local OutputSink *threadSink = nullptr;
+}
+
+void setThreadOutput(OutputSink *sink)
+{
+    threadSink = sink;
+}
+
+OutputSink *threadOutput()
+{
+    return threadSink;
+}
+
+void trace(const QString &text)
+{
+    if (threadSink)
+        threadSink->trace(text);
+    else
+        fprintf(stderr, "%s\n", qPrintable(text));
+}
+
 void out(const QString &text)
 {
+    if (threadSink)
+        return threadSink->line(text, false);
     fputs(text.toLocal8Bit().constData(), stdout);
     fputc('\n', stdout);
 }
 
 int fail(int code, const QString &message)
 {
-    fprintf(stderr, "kvx-host: %s\n", qPrintable(message));
+    if (threadSink)
+        threadSink->line(message, true);
+    else
+        fprintf(stderr, "kvx-host: %s\n", qPrintable(message));
     return code;
 }
 
@@ -27,6 +54,8 @@ Session::Session(const HostOptions &options)
 
 int Session::open()
 {
+    if (m_options.checkOnly)
+        return ExitChecked;
     const int fd = serialport::openRaw(m_options.device);
     if (fd < 0)
         return fail(ExitDevice, serialport::errorMessage(errno, m_options.device));

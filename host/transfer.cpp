@@ -62,7 +62,7 @@ UploadStart startUpload(PanelLink &link, const QByteArray &frame, const QByteArr
 {
     link.discardInput();
     if (link.verbose())
-        fprintf(stderr, "> %s\n", qPrintable(printable(frame)));
+        trace(QStringLiteral("> ") + printable(frame));
     PanelLink::Status s = link.write(frame, deadline);
     int end;
     while (s == PanelLink::Ok && (end = link.buffer().indexOf(lineEnd)) < 0)
@@ -75,7 +75,7 @@ UploadStart startUpload(PanelLink &link, const QByteArray &frame, const QByteArr
     // Further 'C's may follow; the sender skips them.
     link.buffer().remove(0, end + lineEnd.size());
     if (link.verbose())
-        fprintf(stderr, "< %s\n", qPrintable(printable(*seen)));
+        trace(QStringLiteral("< ") + printable(*seen));
     if (seen->endsWith(static_cast<char>(xmodem::CRC_REQUEST)))
         return UploadStart::Started;
     if (seen->contains(ackTag))

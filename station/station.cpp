@@ -1,0 +1,266 @@
+// The station commands: devices, run, watch, and one command on many panels.
+
+#include "station.h"
+
+#include "display.h"
+#include "plan.h"
+#include "report.h"
+#include "worker.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// How long a candidate port may take to answer its HWCF.
+constexpr int ProbeMs = 2000;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+// The first Ctrl-C asks to stop after the running recipes; the second one
+// (the default action again) stops at once.
+void onInterrupt(int)
+{
+    interrupted = 1;
+    std::signal(SIGINT, SIG_DFL);
+}
+
+// RECIPE [--values FILE] [--dry-run]: read and checked before any port is
+// opened.
+int readJob(const QString &command, const QStringList &args, Job *job)
+{
+    QString recipePath, valuesPath, problem;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--values") && i + 1 < args.size())
+            valuesPath = args.at(++i);
+        else if (args.at(i) == QLatin1String("--dry-run"))
+            job->dryRun = true;
+        else if (recipePath.isEmpty() && !args.at(i).startsWith(QLatin1Char('-')))
+            recipePath = args.at(i);
+        else
+            return fail(ExitUsage, QStringLiteral("usage: %1 RECIPE [--values FILE] [--dry-run] (see %1 --help)").arg(command));
+    }
+    if (recipePath.isEmpty())
+        return fail(ExitUsage, QStringLiteral("usage: %1 RECIPE [--values FILE] [--dry-run]").arg(command));
+    if (!readRecipe(recipePath, recipeCommands(), &job->recipe, &problem)
+        || (!valuesPath.isEmpty() && !readValues(valuesPath, &job->values, &problem)))
+        return fail(ExitUsage, problem);
+    return ExitOk;
+}
+
+} // namespace
+
+QVector<PanelInfo> findPanels(const StationOptions &o)
+{
+    const int ms = o.host.timeoutMs > 0 ? o.host.timeoutMs : ProbeMs;
+    const QVector<Probe> probes = probePorts(candidatePorts(o.targets), ms);
+    // A port named with -p that does not answer is worth a word.
+    if (o.host.verbose || (o.targets.portsGlob.isEmpty() && !o.targets.ports.isEmpty())) {
+        for (const Probe &p : probes) {
+            if (!p.ok)
+                fprintf(stderr, "kvx-host: %s\n", qPrintable(p.problem));
+        }
+    }
+    return selectPanels(probes, o.targets.serialPrefix);
+}
+
+namespace {
+
+int devicesCommand(const StationOptions &o, const QStringList &args)
+{
+    if (!args.isEmpty())
+        return fail(ExitUsage, QStringLiteral("devices takes no arguments"));
+    const QVector<PanelInfo> panels = findPanels(o);
+    for (const PanelInfo &p : panels)
+        out(QStringLiteral("%1  %2  %3  %4  %5").arg(p.port, p.serial, p.model, p.firmware, p.name));
+    if (panels.isEmpty())
+        return fail(ExitDevice, QStringLiteral("no panel answered"));
+    return ExitOk;
+}
+
+} // namespace
+
+bool saveReport(const StationOptions &o, const QVector<PanelResult> &results)
+{
+    QString problem;
+    if (o.report.isEmpty() || writeReport(o.report, results, &problem))
+        return true;
+    fail(ExitUsage, problem);
+    return false;
+}
+
+namespace {
+
+QString countLine(int done, int failed, int running)
+{
+    return QStringLiteral("%1 done, %2 failed, %3 running").arg(done).arg(failed).arg(running);
+}
+
+// Runs the plans all at once and waits for every one.
+int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans)
+{
+    std::vector<std::unique_ptr<PanelWorker>> workers;
+    QVector<PanelWorker *> shown;
+    for (const PanelPlan &plan : plans) {
+        workers.push_back(std::make_unique<PanelWorker>(plan, o.host, o.logDir));
+        shown << workers.back().get();
+        workers.back()->start();
+    }
+    Display display(isatty(STDERR_FILENO) == 1);
+    for (;;) {
+        const bool allDone = std::all_of(workers.begin(), workers.end(), [](const auto &w) { return w->finished(); });
+        display.update(shown, QString());
+        if (allDone)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    QVector<PanelResult> results;
+    int rc = ExitOk;
+    for (const auto &w : workers) {
+        w->join();
+        results << w->view().result;
+        if (!results.last().ok)
+            rc = ExitRefused;
+    }
+    const int failed = static_cast<int>(std::count_if(results.begin(), results.end(), [](const PanelResult &r) { return !r.ok; }));
+    display.message(countLine(results.size() - failed, failed, 0));
+    return saveReport(o, results) ? rc : ExitUsage;
+}
+
+} // namespace
+
+// Plans the job for every panel; the first fault stops it all.
+int planAll(const StationOptions &o, const Job &job, const QVector<PanelInfo> &panels, QVector<PanelPlan> *plans)
+{
+    for (int i = 0; i < panels.size(); ++i) {
+        PanelPlan plan;
+        QString problem;
+        if (!planPanel(job.recipe, job.values, panels.at(i), i + 1, o.host, &plan, &problem))
+            return fail(ExitUsage, problem + QStringLiteral("; nothing was sent"));
+        *plans << plan;
+    }
+    return ExitOk;
+}
+
+namespace {
+
+int runJob(const StationOptions &o, const Job &job)
+{
+    QString problem;
+    if (!o.report.isEmpty() && !isReportName(o.report, &problem))
+        return fail(ExitUsage, problem);
+    const QVector<PanelInfo> panels = findPanels(o);
+    if (panels.isEmpty())
+        return fail(ExitDevice, QStringLiteral("no panel answered"));
+    QVector<PanelPlan> plans;
+    if (const int rc = planAll(o, job, panels, &plans))
+        return rc;
+    if (job.dryRun) {
+        out(QStringLiteral("%1: %2 step(s) checked for %3 panel(s); nothing was sent.")
+                .arg(job.recipe.file).arg(job.recipe.steps.size()).arg(panels.size()));
+        return ExitOk;
+    }
+    if (!o.logDir.isEmpty() && !QDir().mkpath(o.logDir))
+        return fail(ExitUsage, QStringLiteral("cannot make the log directory %1").arg(o.logDir));
+    return runPlans(o, plans);
+}
+
+} // namespace
+
+bool isStationCommand(const QString &name)
+{
+    return name == QLatin1String("devices") || name == QLatin1String("run") || name == QLatin1String("watch");
+}
+
+int stationCommand(const StationOptions &options, const QString &name, const QStringList &args)
+{
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        fputs(recipeHelp(name).toLocal8Bit().constData(), stdout);
+        return ExitOk;
+    }
+    if (name == QLatin1String("devices"))
+        return devicesCommand(options, args);
+    Job job;
+    if (name == QLatin1String("run") || name == QLatin1String("watch")) {
+        if (const int rc = readJob(name, args, &job))
+            return rc;
+    } else {
+        // One command on many panels: a recipe of one line.
+        RecipeStep step;
+        step.line = 1;
+        for (const QString &a : QStringList(name) + args)
+            step.words << RecipeWord{ WordPart{ a, false } };
+        job.recipe.file = QStringLiteral("the command line");
+        job.recipe.steps << step;
+    }
+    if (name == QLatin1String("watch")) {
+        std::signal(SIGINT, onInterrupt);
+        return watchJob(options, job, &interrupted);
+    }
+    return runJob(options, job);
+}
+
+QString recipeHelp(const QString &command)
+{
+    if (command == QLatin1String("devices"))
+        return QStringLiteral(
+            "usage: kvx-host [--usb-id VID:PID | --ports GLOB | -p PORT...] [--serial PREFIX] devices\n"
+            "\n"
+            "Lists every panel that answers: port, serial number, model, firmware version\n"
+            "and device name. Each candidate port gets one read-only hardware report\n"
+            "request (HWCF), all at once, within 2 s (or -t). Candidates are the serial\n"
+            "ports with the USB ids of the panel's gadget serial function (0525:a4a7\n"
+            "unless --usb-id says otherwise), or the files --ports matches.\n");
+    const bool watch = command == QLatin1String("watch");
+    QString text = watch
+        ? QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] watch RECIPE [--values FILE] [--dry-run]\n"
+                         "\n"
+                         "Waits for panels to appear (a look every second) and runs RECIPE on each new\n"
+                         "one as soon as it answers, never twice on the same serial number: a panel\n"
+                         "whose recipe succeeded is left alone for the rest of the watch; one that\n"
+                         "failed runs again once it was disconnected and connected again. Shows the\n"
+                         "running count of done and failed panels and rewrites the report after each\n"
+                         "panel. Ctrl-C stops after the running recipes end; a second Ctrl-C stops\n"
+                         "at once.\n")
+        : QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] run RECIPE [--values FILE] [--dry-run]\n"
+                         "\n"
+                         "Runs RECIPE on every target panel at once, each on its own thread. A panel\n"
+                         "that fails stops its own recipe only. The exit code is 0 only when every\n"
+                         "panel succeeded.\n");
+    text += QStringLiteral(
+        "\n"
+        "TARGETS: -p PORT (repeatable), --all (every panel found), --serial PREFIX\n"
+        "(those whose serial number starts with it), --usb-id VID:PID, --ports GLOB.\n"
+        "\n"
+        "The recipe: one kvx-host command per line, without `kvx-host` and its global\n"
+        "options, quoted as on a shell command line ('single', \"double\", \\x).\n"
+        "A line starting with // is a comment ('#' starts raw frames). Values per panel,\n"
+        "outside single quotes: ${serial} ${model} ${port} ${index} (1, 2, ... in the\n"
+        "order found), and any column of the --values CSV file, whose line is the one\n"
+        "with the panel's serial number in its \"serial\" column. Besides the commands\n"
+        "of kvx-host --help, `check TAG VALUE` fails the panel unless its hardware\n"
+        "report shows VALUE for TAG. `upgrade` must be the last line (the panel\n"
+        "reboots). Example:\n"
+        "\n"
+        "    // line 3 panels\n"
+        "    set name \"${name}\"\n"
+        "    time\n"
+        "    upload splash.png --name splash.png\n"
+        "    save\n"
+        "    check DEVNAM \"${name}\"\n"
+        "\n"
+        "Before anything is sent the whole recipe is checked for every panel: its\n"
+        "syntax, every local file readable, every value present. A fault anywhere\n"
+        "sends nothing to any panel. --dry-run stops after this check.\n"
+        "\n"
+        "--report FILE (.json or .csv): per panel its port, serial number, model,\n"
+        "firmware, every step with outcome, bytes and seconds, and its result.\n"
+        "--log-dir DIR: each panel's exchange in DIR/SERIAL.log.\n");
+    return text;
+}

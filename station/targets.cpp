@@ -1,0 +1,104 @@
+// Finding the panels of a station run: candidate ports, one HWCF each.
+
+#include "targets.h"
+
+#include "panellink.h"
+#include "replies.h"
+#include "serialport.h"
+
+#include <QFile>
+#include <QSerialPortInfo>
+#include <cerrno>
+#include <glob.h>
+#include <thread>
+
+namespace {
+
+Probe probeOne(const QString &port, int ms)
+{
+    Probe p;
+    p.info.port = port;
+    const int fd = serialport::openRaw(port);
+    if (fd < 0) {
+        p.problem = serialport::errorMessage(errno, port);
+        return p;
+    }
+    PanelLink link(fd); // only the read-only HWCF is ever sent here
+    QByteArray reply;
+    QList<ReportRow> rows;
+    const PanelLink::Status s = link.exchange("#HWCF#", QDeadlineTimer(ms), &reply);
+    if (s != PanelLink::Ok || !parseHardwareReport(reply, &rows)) {
+        p.problem = s == PanelLink::Broken ? serialport::errorMessage(link.error(), port)
+                                           : QStringLiteral("%1: no hardware report within %2 s").arg(port).arg(ms / 1000.0);
+        return p;
+    }
+    for (const ReportRow &row : rows) {
+        if (row.tag == QLatin1String("SER_NO"))
+            p.info.serial = row.value;
+        else if (row.tag == QLatin1String("MODELS"))
+            p.info.model = row.value;
+        else if (row.tag == QLatin1String("FIRMWD"))
+            p.info.firmware = row.value;
+        else if (row.tag == QLatin1String("DEVNAM"))
+            p.info.name = row.value;
+    }
+    p.ok = true;
+    return p;
+}
+
+} // namespace
+
+bool parseUsbId(const QString &text, quint16 *vendor, quint16 *product)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool ok1 = false, ok2 = false;
+    if (parts.size() != 2 || parts.at(0).size() > 4 || parts.at(1).size() > 4)
+        return false;
+    *vendor = parts.at(0).toUShort(&ok1, 16);
+    *product = parts.at(1).toUShort(&ok2, 16);
+    return ok1 && ok2;
+}
+
+QStringList candidatePorts(const TargetOptions &options)
+{
+    QStringList ports;
+    if (!options.portsGlob.isEmpty()) {
+        glob_t g;
+        if (glob(QFile::encodeName(options.portsGlob).constData(), 0, nullptr, &g) == 0) {
+            for (size_t i = 0; i < g.gl_pathc; ++i)
+                ports << QFile::decodeName(g.gl_pathv[i]);
+        }
+        globfree(&g);
+        return ports;
+    }
+    if (!options.ports.isEmpty())
+        return options.ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier() && info.vendorIdentifier() == options.vendorId
+            && info.productIdentifier() == options.productId)
+            ports << info.systemLocation();
+    }
+    ports.sort();
+    return ports;
+}
+
+QVector<Probe> probePorts(const QStringList &ports, int ms)
+{
+    QVector<Probe> probes(ports.size());
+    std::vector<std::thread> threads;
+    for (int i = 0; i < ports.size(); ++i)
+        threads.emplace_back([&probes, &ports, i, ms] { probes[i] = probeOne(ports.at(i), ms); });
+    for (std::thread &t : threads)
+        t.join();
+    return probes;
+}
+
+QVector<PanelInfo> selectPanels(const QVector<Probe> &probes, const QString &serialPrefix)
+{
+    QVector<PanelInfo> panels;
+    for (const Probe &p : probes) {
+        if (p.ok && p.info.serial.startsWith(serialPrefix))
+            panels << p.info;
+    }
+    return panels;
+}

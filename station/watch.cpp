@@ -1,0 +1,128 @@
+// watch: waits for panels, runs the recipe on each new one.
+
+#include "display.h"
+#include "station.h"
+#include "worker.h"
+
+#include <QDir>
+#include <QHash>
+#include <QSet>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// How often the ports are looked at, and how long a new one may take to
+// answer (a panel that is still starting is asked again at the next look).
+constexpr int ScanMs = 1000;
+constexpr int ProbeMs = 2000;
+
+// What watch knows between two looks at the ports.
+struct WatchState
+{
+    QHash<QString, QString> portSerial; // ports seen and answered, while they stay
+    QSet<QString> succeeded;            // never again in this watch
+    std::vector<std::unique_ptr<PanelWorker>> running;
+    QVector<PanelResult> results;
+    int arrivals = 0, done = 0, failed = 0;
+};
+
+bool busy(const WatchState &w, const QString &serial)
+{
+    return std::any_of(w.running.begin(), w.running.end(),
+                       [&](const auto &r) { return r->plan().info.serial == serial; });
+}
+
+void finish(const StationOptions &o, WatchState *w, const PanelResult &r, Display *display)
+{
+    w->results << r;
+    (r.ok ? w->done : w->failed)++;
+    if (r.ok)
+        w->succeeded.insert(r.serial);
+    if (display->live()) // plain lines come from the display itself
+        display->message(QStringLiteral("%1  %2  %3").arg(r.port, r.serial, r.result()));
+    saveReport(o, w->results);
+}
+
+// One look at the ports: forgets those gone, starts the recipe on new panels.
+void scan(const StationOptions &o, const Job &job, WatchState *w, Display *display)
+{
+    const QStringList ports = candidatePorts(o.targets);
+    for (const QString &port : w->portSerial.keys()) {
+        if (!ports.contains(port))
+            w->portSerial.remove(port);
+    }
+    QStringList fresh;
+    for (const QString &port : ports) {
+        if (!w->portSerial.contains(port))
+            fresh << port;
+    }
+    const QVector<PanelInfo> found = selectPanels(probePorts(fresh, ProbeMs), o.targets.serialPrefix);
+    for (const PanelInfo &info : found) {
+        w->portSerial.insert(info.port, info.serial);
+        if (w->succeeded.contains(info.serial) || busy(*w, info.serial))
+            continue;
+        PanelPlan plan;
+        QString problem;
+        if (!planPanel(job.recipe, job.values, info, ++w->arrivals, o.host, &plan, &problem)) {
+            display->message(QStringLiteral("kvx-host: ") + problem + QStringLiteral("; nothing was sent to it"));
+            PanelResult r{ info.port, info.serial, info.model, info.firmware, {}, 0, false };
+            r.steps << StepResult{ 0, QStringLiteral("(check)"), false, problem, 0, 0 };
+            finish(o, w, r, display);
+            continue;
+        }
+        w->running.push_back(std::make_unique<PanelWorker>(plan, o.host, o.logDir));
+        w->running.back()->start();
+    }
+}
+
+} // namespace
+
+int watchJob(const StationOptions &o, const Job &job, const volatile std::sig_atomic_t *interrupted)
+{
+    QString problem;
+    if (!o.report.isEmpty() && !isReportName(o.report, &problem))
+        return fail(ExitUsage, problem);
+    if (!o.logDir.isEmpty() && !QDir().mkpath(o.logDir))
+        return fail(ExitUsage, QStringLiteral("cannot make the log directory %1").arg(o.logDir));
+    if (job.dryRun) {
+        QVector<PanelPlan> plans;
+        if (const int rc = planAll(o, job, findPanels(o), &plans))
+            return rc;
+        out(QStringLiteral("%1: checked for the %2 panel(s) connected now; nothing was sent.")
+                .arg(job.recipe.file).arg(plans.size()));
+        return ExitOk;
+    }
+    WatchState w;
+    Display display(isatty(STDERR_FILENO) == 1);
+    display.message(QStringLiteral("Watching for panels; Ctrl-C stops after the running recipes, twice at once."));
+    auto lastScan = std::chrono::steady_clock::now() - std::chrono::milliseconds(ScanMs);
+    while (!*interrupted || !w.running.empty()) {
+        if (!*interrupted && std::chrono::steady_clock::now() - lastScan >= std::chrono::milliseconds(ScanMs)) {
+            lastScan = std::chrono::steady_clock::now();
+            scan(o, job, &w, &display);
+        }
+        // Finished before the display looks: all their lines get printed.
+        QVector<PanelWorker *> shown;
+        std::vector<bool> ended;
+        for (const auto &r : w.running) {
+            shown << r.get();
+            ended.push_back(r->finished());
+        }
+        display.update(shown, QStringLiteral("%1 done, %2 failed, %3 running%4")
+                                  .arg(w.done).arg(w.failed).arg(w.running.size())
+                                  .arg(*interrupted ? QStringLiteral("; stopping") : QString()));
+        for (size_t i = ended.size(); i-- > 0;) {
+            if (!ended[i])
+                continue;
+            w.running[i]->join();
+            finish(o, &w, w.running[i]->view().result, &display);
+            w.running.erase(w.running.begin() + static_cast<long>(i));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    display.message(QStringLiteral("Stopped: %1 done, %2 failed.").arg(w.done).arg(w.failed));
+    return w.failed == 0 ? ExitOk : ExitRefused;
+}

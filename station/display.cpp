@@ -45,6 +45,15 @@ void Display::erase()
         fputs("\x1b[1A\r\x1b[2K", stderr);
 }
 
+void Display::forget(const PanelWorker *worker)
+{
+    const int at = m_seen.indexOf(worker);
+    if (at >= 0) {
+        m_seen.remove(at);
+        m_printed.remove(at);
+    }
+}
+
 void Display::message(const QString &text)
 {
     erase();

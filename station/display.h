@@ -17,6 +17,10 @@ public:
     bool live() const { return m_live; }
     // Draws the panels' lines (live), or prints what ended since last time.
     void update(const QVector<PanelWorker *> &workers, const QString &summary);
+    // Leaves the live lines on the screen as they are (the run is over).
+    void keep() { m_drawn = 0; }
+    // Drops a worker about to be destroyed (another may get its address).
+    void forget(const PanelWorker *worker);
     // Prints a line above the live ones.
     void message(const QString &text);
 

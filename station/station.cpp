@@ -128,6 +128,7 @@ int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans)
         if (!results.last().ok)
             rc = ExitRefused;
     }
+    display.keep();
     const int failed = static_cast<int>(std::count_if(results.begin(), results.end(), [](const PanelResult &r) { return !r.ok; }));
     display.message(countLine(results.size() - failed, failed, 0));
     return saveReport(o, results) ? rc : ExitUsage;

@@ -114,13 +114,15 @@ int watchJob(const StationOptions &o, const Job &job, const volatile std::sig_at
         display.update(shown, QStringLiteral("%1 done, %2 failed, %3 running%4")
                                   .arg(w.done).arg(w.failed).arg(w.running.size())
                                   .arg(*interrupted ? QStringLiteral("; stopping") : QString()));
-        for (size_t i = ended.size(); i-- > 0;) {
-            if (!ended[i])
-                continue;
-            w.running[i]->join();
-            finish(o, &w, w.running[i]->view().result, &display);
-            w.running.erase(w.running.begin() + static_cast<long>(i));
+        for (size_t i = 0; i < ended.size(); ++i) {
+            if (ended[i]) {
+                w.running[i]->join();
+                finish(o, &w, w.running[i]->view().result, &display);
+                display.forget(w.running[i].get());
+                w.running[i].reset();
+            }
         }
+        w.running.erase(std::remove(w.running.begin(), w.running.end(), nullptr), w.running.end());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     display.message(QStringLiteral("Stopped: %1 done, %2 failed.").arg(w.done).arg(w.failed));

@@ -107,8 +107,9 @@ int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans)
 {
     std::vector<std::unique_ptr<PanelWorker>> workers;
     QVector<PanelWorker *> shown;
+    QSemaphore ended;
     for (const PanelPlan &plan : plans) {
-        workers.push_back(std::make_unique<PanelWorker>(plan, o.host, o.logDir));
+        workers.push_back(std::make_unique<PanelWorker>(plan, o.host, o.logDir, &ended));
         shown << workers.back().get();
         workers.back()->start();
     }
@@ -118,7 +119,7 @@ int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans)
         display.update(shown, QString());
         if (allDone)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ended.tryAcquire(1, 100); // a redraw at least every 100 ms, and at each end
     }
     QVector<PanelResult> results;
     int rc = ExitOk;

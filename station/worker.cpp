@@ -51,10 +51,11 @@ QString logFileName(const QString &dir, const QString &serial)
     return QDir(dir).filePath(name + QStringLiteral(".log"));
 }
 
-PanelWorker::PanelWorker(const PanelPlan &plan, const HostOptions &host, const QString &logDir)
+PanelWorker::PanelWorker(const PanelPlan &plan, const HostOptions &host, const QString &logDir, QSemaphore *ended)
     : m_plan(plan)
     , m_host(host)
     , m_logDir(logDir)
+    , m_ended(ended)
 {
     m_host.device = plan.info.port;
     m_host.verbose = !logDir.isEmpty(); // the frames go to the log only
@@ -138,4 +139,6 @@ void PanelWorker::run()
     }
     output.log(QStringLiteral("== %1").arg(m_view.result.result()));
     m_finished = true;
+    if (m_ended)
+        m_ended->release();
 }

@@ -5,6 +5,7 @@
 #include "report.h"
 
 #include <QMutex>
+#include <QSemaphore>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -14,7 +15,8 @@
 class PanelWorker
 {
 public:
-    PanelWorker(const PanelPlan &plan, const HostOptions &host, const QString &logDir);
+    // ended, when given, is released once the recipe is over.
+    PanelWorker(const PanelPlan &plan, const HostOptions &host, const QString &logDir, QSemaphore *ended = nullptr);
     ~PanelWorker();
     PanelWorker(const PanelWorker &) = delete;
     PanelWorker &operator=(const PanelWorker &) = delete;
@@ -46,6 +48,7 @@ private:
     mutable QMutex m_mutex;
     View m_view;
     QString m_lastLine, m_lastError;
+    QSemaphore *m_ended;
     std::atomic<bool> m_finished{ false };
     std::thread m_thread;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <algorithm>
 
 namespace {
 
@@ -38,6 +39,21 @@ private:
     PanelWorker *m_worker;
     QFile *m_log;
 };
+
+// The command as a recipe line would give it: words with blanks or quotes
+// in single quotes.
+QString commandText(const QStringList &words)
+{
+    QStringList quoted;
+    for (const QString &w : words) {
+        const bool plain = !w.isEmpty() && std::none_of(w.begin(), w.end(), [](QChar c) {
+            return c.isSpace() || c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('\\')
+                || c == QLatin1Char('$');
+        });
+        quoted << (plain ? w : QLatin1Char('\'') + QString(w).replace(QLatin1String("'"), QLatin1String("'\\''")) + QLatin1Char('\''));
+    }
+    return quoted.join(QLatin1Char(' '));
+}
 
 } // namespace
 
@@ -110,7 +126,7 @@ void PanelWorker::run()
         {
             QMutexLocker lock(&m_mutex);
             m_view.step = i + 1;
-            m_view.command = command.join(QLatin1Char(' '));
+            m_view.command = commandText(command);
             m_view.done = m_view.total = 0;
         }
         output.log(QStringLiteral("== %1 %2 line %3: %4")

@@ -12,9 +12,7 @@
 #include <glob.h>
 #include <thread>
 
-namespace {
-
-Probe probeOne(const QString &port, int ms)
+Probe probePort(const QString &port, int ms)
 {
     Probe p;
     p.info.port = port;
@@ -45,8 +43,6 @@ Probe probeOne(const QString &port, int ms)
     p.ok = true;
     return p;
 }
-
-} // namespace
 
 bool parseUsbId(const QString &text, quint16 *vendor, quint16 *product)
 {
@@ -87,7 +83,7 @@ QVector<Probe> probePorts(const QStringList &ports, int ms)
     QVector<Probe> probes(ports.size());
     std::vector<std::thread> threads;
     for (int i = 0; i < ports.size(); ++i)
-        threads.emplace_back([&probes, &ports, i, ms] { probes[i] = probeOne(ports.at(i), ms); });
+        threads.emplace_back([&probes, &ports, i, ms] { probes[i] = probePort(ports.at(i), ms); });
     for (std::thread &t : threads)
         t.join();
     return probes;

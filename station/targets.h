@@ -40,6 +40,9 @@ bool parseUsbId(const QString &text, quint16 *vendor, quint16 *product);
 // the serial ports with the USB ids.
 QStringList candidatePorts(const TargetOptions &options);
 
+// One HWCF on one port, within ms.
+Probe probePort(const QString &port, int ms);
+
 // One HWCF on each port, all at once, each within ms; in the order of ports.
 QVector<Probe> probePorts(const QStringList &ports, int ms);
 

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QSet>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -23,6 +24,9 @@ constexpr int ProbeMs = 2000;
 struct WatchState
 {
     QHash<QString, QString> portSerial; // ports seen and answered, while they stay
+    // HWCFs under way, each on its own thread: a port that never answers
+    // does not hold up the others or the display.
+    QHash<QString, std::shared_future<Probe>> probing;
     QSet<QString> succeeded;            // never again in this watch
     std::vector<std::unique_ptr<PanelWorker>> running;
     QVector<PanelResult> results;
@@ -46,21 +50,40 @@ void finish(const StationOptions &o, WatchState *w, const PanelResult &r, Displa
     saveReport(o, w->results);
 }
 
-// One look at the ports: forgets those gone, starts the recipe on new panels.
-void scan(const StationOptions &o, const Job &job, WatchState *w, Display *display)
+// One look at the ports: forgets those gone, asks new ones for their HWCF.
+void scan(const StationOptions &o, WatchState *w)
 {
     const QStringList ports = candidatePorts(o.targets);
     for (const QString &port : w->portSerial.keys()) {
         if (!ports.contains(port))
             w->portSerial.remove(port);
     }
-    QStringList fresh;
+    const int ms = o.host.timeoutMs > 0 ? o.host.timeoutMs : ProbeMs;
     for (const QString &port : ports) {
-        if (!w->portSerial.contains(port))
-            fresh << port;
+        if (!w->portSerial.contains(port) && !w->probing.contains(port))
+            w->probing.insert(port, std::async(std::launch::async, probePort, port, ms).share());
     }
-    const QVector<PanelInfo> found = selectPanels(probePorts(fresh, ProbeMs), o.targets.serialPrefix);
-    for (const PanelInfo &info : found) {
+}
+
+// The panels whose HWCF came back since last time.
+QVector<PanelInfo> answered(const StationOptions &o, WatchState *w)
+{
+    QVector<Probe> probes;
+    for (auto it = w->probing.begin(); it != w->probing.end();) {
+        if (it->wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            ++it;
+            continue;
+        }
+        probes << it->get();
+        it = w->probing.erase(it);
+    }
+    return selectPanels(probes, o.targets.serialPrefix);
+}
+
+// Starts the recipe on each new panel that answered.
+void startNew(const StationOptions &o, const Job &job, WatchState *w, Display *display)
+{
+    for (const PanelInfo &info : answered(o, w)) {
         w->portSerial.insert(info.port, info.serial);
         if (w->succeeded.contains(info.serial) || busy(*w, info.serial))
             continue;
@@ -102,8 +125,10 @@ int watchJob(const StationOptions &o, const Job &job, const volatile std::sig_at
     while (!*interrupted || !w.running.empty()) {
         if (!*interrupted && std::chrono::steady_clock::now() - lastScan >= std::chrono::milliseconds(ScanMs)) {
             lastScan = std::chrono::steady_clock::now();
-            scan(o, job, &w, &display);
+            scan(o, &w);
         }
+        if (!*interrupted)
+            startNew(o, job, &w, &display);
         // Finished before the display looks: all their lines get printed.
         QVector<PanelWorker *> shown;
         std::vector<bool> ended;

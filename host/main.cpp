@@ -68,7 +68,7 @@ int main(int argc, char *argv[])
         fputs(usageText().toLocal8Bit().constData(), stderr);
         return ExitUsage;
     }
-    const QString command = args.at(i);
+    const QString &command = args.at(i);
     if (options.targets.ports.size() == 1)
         options.host.device = options.targets.ports.at(0);
     if (!options.targets.many() && !isStationCommand(command) && options.report.isEmpty() && options.logDir.isEmpty())

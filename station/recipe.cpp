@@ -8,7 +8,7 @@
 namespace {
 
 // The largest recipe or values file read; a line station has no use for more.
-constexpr qint64 MaxFileBytes = 1024 * 1024;
+constexpr qint64 MaxFileBytes = qint64(1024) * 1024;
 
 bool isNameChar(QChar c)
 {

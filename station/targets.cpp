@@ -82,6 +82,7 @@ QVector<Probe> probePorts(const QStringList &ports, int ms)
 {
     QVector<Probe> probes(ports.size());
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(ports.size()));
     for (int i = 0; i < ports.size(); ++i)
         threads.emplace_back([&probes, &ports, i, ms] { probes[i] = probePort(ports.at(i), ms); });
     for (std::thread &t : threads)

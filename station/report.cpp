@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QSaveFile>
 
 namespace {
@@ -16,9 +17,10 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-QByteArray toJson(const QVector<PanelResult> &panels)
+const char csvHeader[] = "port,serial,model,firmware,result,line,command,outcome,bytes,seconds,message\n";
+
+QJsonArray jsonPanels(const QVector<PanelResult> &panels, QJsonArray list = QJsonArray())
 {
-    QJsonArray list;
     for (const PanelResult &p : panels) {
         QJsonArray steps;
         for (const StepResult &s : p.steps) {
@@ -30,12 +32,12 @@ QByteArray toJson(const QVector<PanelResult> &panels)
                                  { "firmware", p.firmware }, { "steps", steps }, { "ok", p.ok },
                                  { "result", p.result() } });
     }
-    return QJsonDocument(QJsonObject{ { "panels", list } }).toJson();
+    return list;
 }
 
-QByteArray toCsv(const QVector<PanelResult> &panels)
+QByteArray csvRows(const QVector<PanelResult> &panels)
 {
-    QString text = QStringLiteral("port,serial,model,firmware,result,line,command,outcome,bytes,seconds,message\n");
+    QString text;
     for (const PanelResult &p : panels) {
         QStringList head;
         for (const QString &f : { p.port, p.serial, p.model, p.firmware, p.result() })
@@ -76,13 +78,61 @@ bool isReportName(const QString &path, QString *problem)
     return false;
 }
 
+namespace {
+
+bool saveWhole(const QString &path, const QByteArray &data, QString *problem)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit())
+        return true;
+    *problem = QStringLiteral("cannot write the report %1: %2").arg(path, file.errorString());
+    return false;
+}
+
+} // namespace
+
 bool writeReport(const QString &path, const QVector<PanelResult> &panels, QString *problem)
 {
     if (!isReportName(path, problem))
         return false;
-    QSaveFile file(path);
-    const QByteArray data = path.endsWith(QLatin1String(".json")) ? toJson(panels) : toCsv(panels);
-    if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit())
+    if (path.endsWith(QLatin1String(".json")))
+        return saveWhole(path, QJsonDocument(QJsonObject{ { "panels", jsonPanels(panels) } }).toJson(), problem);
+    return saveWhole(path, csvHeader + csvRows(panels), problem);
+}
+
+bool canAppendReport(const QString &path, QString *problem, QJsonDocument *doc)
+{
+    QFile file(path);
+    if (!isReportName(path, problem) || !file.exists())
+        return problem->isEmpty();
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("cannot read the report %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray old = file.readAll();
+    QJsonDocument json = QJsonDocument::fromJson(old);
+    if (path.endsWith(QLatin1String(".json")) ? !json["panels"].isArray() : !old.startsWith(csvHeader)) {
+        *problem = QStringLiteral("%1 is not a report of kvx-host; it is left as it is").arg(path);
+        return false;
+    }
+    if (doc)
+        *doc = json;
+    return true;
+}
+
+bool appendReport(const QString &path, const PanelResult &panel, QString *problem)
+{
+    QFile file(path);
+    if (!file.exists())
+        return writeReport(path, { panel }, problem);
+    QJsonDocument doc;
+    if (!canAppendReport(path, problem, &doc))
+        return false;
+    if (path.endsWith(QLatin1String(".json"))) // the whole file anew, so that it is never half written
+        return saveWhole(path, QJsonDocument(QJsonObject{ { "panels", jsonPanels({ panel }, doc["panels"].toArray()) } }).toJson(), problem);
+    // Whole lines at the end, in one write.
+    const QByteArray rows = csvRows({ panel });
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(rows) == rows.size() && file.flush())
         return true;
     *problem = QStringLiteral("cannot write the report %1: %2").arg(path, file.errorString());
     return false;

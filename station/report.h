@@ -1,6 +1,7 @@
 #ifndef KVX_STATION_REPORT_H
 #define KVX_STATION_REPORT_H
 
+#include <QJsonDocument>
 #include <QString>
 #include <QVector>
 
@@ -28,6 +29,14 @@ struct PanelResult
 // Writes the results as JSON (a .json name) or CSV (any other name: one line
 // per step, the panel's columns repeated), in full or not at all.
 bool writeReport(const QString &path, const QVector<PanelResult> &panels, QString *problem);
+
+// Whether appendReport() can add to path: a report name, and no file yet or
+// a report of the same kind. *doc gets a JSON report's contents.
+bool canAppendReport(const QString &path, QString *problem, QJsonDocument *doc = nullptr);
+
+// Adds one panel to the report (making it if need be): a CSV report gets its
+// lines at the end; a JSON one is written anew with the panel added.
+bool appendReport(const QString &path, const PanelResult &panel, QString *problem);
 
 // Whether path names a report format writeReport() knows.
 bool isReportName(const QString &path, QString *problem);

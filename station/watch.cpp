@@ -29,7 +29,6 @@ struct WatchState
     QHash<QString, std::shared_future<Probe>> probing;
     QSet<QString> succeeded;            // never again in this watch
     std::vector<std::unique_ptr<PanelWorker>> running;
-    QVector<PanelResult> results;
     int arrivals = 0, done = 0, failed = 0;
 };
 
@@ -41,13 +40,14 @@ bool busy(const WatchState &w, const QString &serial)
 
 void finish(const StationOptions &o, WatchState *w, const PanelResult &r, Display *display)
 {
-    w->results << r;
     (r.ok ? w->done : w->failed)++;
     if (r.ok)
         w->succeeded.insert(r.serial);
     if (display->live()) // plain lines come from the display itself
         display->message(QStringLiteral("%1  %2  %3").arg(r.port, r.serial, r.result()));
-    saveReport(o, w->results);
+    QString problem;
+    if (!o.report.isEmpty() && !appendReport(o.report, r, &problem))
+        display->message(QStringLiteral("kvx-host: ") + problem);
 }
 
 // One look at the ports: forgets those gone, asks new ones for their HWCF.
@@ -106,7 +106,7 @@ void startNew(const StationOptions &o, const Job &job, WatchState *w, Display *d
 int watchJob(const StationOptions &o, const Job &job, const volatile std::sig_atomic_t *interrupted)
 {
     QString problem;
-    if (!o.report.isEmpty() && !isReportName(o.report, &problem))
+    if (!o.report.isEmpty() && !canAppendReport(o.report, &problem))
         return fail(ExitUsage, problem);
     if (!o.logDir.isEmpty() && !QDir().mkpath(o.logDir))
         return fail(ExitUsage, QStringLiteral("cannot make the log directory %1").arg(o.logDir));

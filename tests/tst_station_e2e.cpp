@@ -129,6 +129,7 @@ private slots:
     void watchAddedPanel()
     {
         write("watch.txt", "set name \"W${index}\"\nsave\n");
+        QVERIFY(QFile::remove(path("report.json"))); // watch adds to a report
         QProcess watch;
         watch.setWorkingDirectory(m_dir.path());
         watch.start(QStringLiteral(KVX_HOST_EXECUTABLE), hostArgs({ "watch", "watch.txt" }));

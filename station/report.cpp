@@ -62,7 +62,7 @@ QString PanelResult::result() const
     if (ok)
         return QStringLiteral("done");
     if (steps.isEmpty() || steps.last().ok)
-        return QStringLiteral("failed before its recipe");
+        return QStringLiteral("failed before its recipe: %1").arg(failure.isEmpty() ? QStringLiteral("no reason known") : failure);
     return QStringLiteral("failed at line %1 (step %2 of %3): %4")
         .arg(steps.last().line)
         .arg(steps.size())

@@ -23,6 +23,7 @@ struct PanelResult
     QVector<StepResult> steps;
     int stepCount = 0; // in the recipe; steps holds those that ran
     bool ok = false;
+    QString failure; // why it failed before its first step
     QString result() const; // "done", or where and why it failed
 };
 

@@ -56,16 +56,18 @@ int readJob(const QString &command, const QStringList &args, Job *job)
 
 } // namespace
 
-QVector<PanelInfo> findPanels(const StationOptions &o)
+QVector<PanelInfo> findPanels(const StationOptions &o, QVector<PanelResult> *silent)
 {
     const int ms = o.host.timeoutMs > 0 ? o.host.timeoutMs : ProbeMs;
     const QVector<Probe> probes = probePorts(candidatePorts(o.targets), ms);
-    // A port named with -p that does not answer is worth a word.
-    if (o.host.verbose || (o.targets.portsGlob.isEmpty() && !o.targets.ports.isEmpty())) {
-        for (const Probe &p : probes) {
-            if (!p.ok)
-                fprintf(stderr, "kvx-host: %s\n", qPrintable(p.problem));
-        }
+    // A port named with -p that does not answer is a panel that failed; one
+    // found by pattern or USB ids may be anything, and is worth a word at most.
+    const bool named = o.targets.portsGlob.isEmpty() && !o.targets.ports.isEmpty();
+    for (const Probe &p : probes) {
+        if (!p.ok && (named || o.host.verbose))
+            fprintf(stderr, "kvx-host: %s\n", qPrintable(p.problem));
+        if (!p.ok && named && silent)
+            *silent << PanelResult{ p.info.port, {}, {}, {}, {}, 0, false, p.problem };
     }
     return selectPanels(probes, o.targets.serialPrefix);
 }
@@ -103,7 +105,7 @@ QString countLine(int done, int failed, int running)
 }
 
 // Runs the plans all at once and waits for every one.
-int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans)
+int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans, QVector<PanelResult> results)
 {
     std::vector<std::unique_ptr<PanelWorker>> workers;
     QVector<PanelWorker *> shown;
@@ -121,14 +123,12 @@ int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans)
             break;
         ended.tryAcquire(1, 100); // a redraw at least every 100 ms, and at each end
     }
-    QVector<PanelResult> results;
-    int rc = ExitOk;
     for (const auto &w : workers) {
         w->join();
         results << w->view().result;
-        if (!results.last().ok)
-            rc = ExitRefused;
     }
+    const bool allOk = std::all_of(results.begin(), results.end(), [](const PanelResult &r) { return r.ok; });
+    const int rc = allOk ? ExitOk : ExitRefused;
     display.keep();
     const int failed = static_cast<int>(std::count_if(results.begin(), results.end(), [](const PanelResult &r) { return !r.ok; }));
     display.message(countLine(results.size() - failed, failed, 0));
@@ -157,9 +157,12 @@ int runJob(const StationOptions &o, const Job &job)
     QString problem;
     if (!o.report.isEmpty() && !isReportName(o.report, &problem))
         return fail(ExitUsage, problem);
-    const QVector<PanelInfo> panels = findPanels(o);
-    if (panels.isEmpty())
+    QVector<PanelResult> silent;
+    const QVector<PanelInfo> panels = findPanels(o, &silent);
+    if (panels.isEmpty()) {
+        saveReport(o, silent);
         return fail(ExitDevice, QStringLiteral("no panel answered"));
+    }
     QVector<PanelPlan> plans;
     if (const int rc = planAll(o, job, panels, &plans))
         return rc;
@@ -170,7 +173,7 @@ int runJob(const StationOptions &o, const Job &job)
     }
     if (!o.logDir.isEmpty() && !QDir().mkpath(o.logDir))
         return fail(ExitUsage, QStringLiteral("cannot make the log directory %1").arg(o.logDir));
-    return runPlans(o, plans);
+    return runPlans(o, plans, silent);
 }
 
 } // namespace

@@ -33,7 +33,9 @@ struct Job
 };
 
 // Shared by run and watch (station.cpp, watch.cpp).
-QVector<PanelInfo> findPanels(const StationOptions &o);
+// The panels among the candidates; silent (when given) gets a failed result
+// for each port named with -p that did not answer.
+QVector<PanelInfo> findPanels(const StationOptions &o, QVector<PanelResult> *silent = nullptr);
 bool saveReport(const StationOptions &o, const QVector<PanelResult> &results);
 int planAll(const StationOptions &o, const Job &job, const QVector<PanelInfo> &panels, QVector<PanelPlan> *plans);
 int watchJob(const StationOptions &o, const Job &job, const volatile std::sig_atomic_t *interrupted);

@@ -91,8 +91,7 @@ void startNew(const StationOptions &o, const Job &job, WatchState *w, Display *d
         QString problem;
         if (!planPanel(job.recipe, job.values, info, ++w->arrivals, o.host, &plan, &problem)) {
             display->message(QStringLiteral("kvx-host: ") + problem + QStringLiteral("; nothing was sent to it"));
-            PanelResult r{ info.port, info.serial, info.model, info.firmware, {}, 0, false };
-            r.steps << StepResult{ 0, QStringLiteral("(check)"), false, problem, 0, 0 };
+            const PanelResult r{ info.port, info.serial, info.model, info.firmware, {}, 0, false, problem };
             finish(o, w, r, display);
             continue;
         }

@@ -6,6 +6,8 @@
 #include "replies.h"
 
 #include <QDateTime>
+
+using hostlink::printable;
 #include <cstdio>
 
 namespace {
@@ -74,12 +76,12 @@ int timeCommand(Session &s, const QStringList &args)
 {
     const QDateTime now = QDateTime::currentDateTime();
     int offset = now.offsetFromUtc() / 60;
-    if (args.size() == 2 && args.at(0) == QLatin1String("--tz")) {
-        if (!toInt(args.at(1), -720, 720, &offset))
-            return fail(ExitUsage, QStringLiteral("--tz takes minutes from -720 to 720"));
-    } else if (!args.isEmpty()) {
+    QCommandLineParser parser;
+    const QCommandLineOption tz(QStringLiteral("tz"), QString(), QStringLiteral("MINUTES"));
+    if (!parseCommandLine(parser, args, { tz }) || !parser.positionalArguments().isEmpty())
         return fail(ExitUsage, QStringLiteral("usage: time [--tz MINUTES]"));
-    }
+    if (parser.isSet(tz) && !toInt(parser.value(tz), -720, 720, &offset))
+        return fail(ExitUsage, QStringLiteral("--tz takes minutes from -720 to 720"));
     int rc = s.open();
     if (rc != ExitOk)
         return rc;
@@ -398,13 +400,42 @@ const Entry entries[] = {
 
 } // namespace
 
+bool parseCommandLine(QCommandLineParser &parser, const QStringList &args, const QList<QCommandLineOption> &options)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(options);
+    return parser.parse(QStringList{ QStringLiteral("kvx-host") } + args);
+}
+
+// A command's lines of the usage text, after the global options.
+QString commandHelp(const QString &name)
+{
+    const QStringList lines = usageText().split(QLatin1Char('\n'));
+    QString help = QStringLiteral("usage: kvx-host [-p DEVICE] [-t SECONDS] [-v]");
+    bool inside = false;
+    for (const QString &line : lines) {
+        if (line.startsWith(QStringLiteral("  ") + name + QLatin1Char(' ')))
+            inside = true;
+        else if (!line.startsWith(QLatin1String("   ")))
+            inside = false;
+        if (inside)
+            help += QLatin1Char(' ') + line.simplified();
+    }
+    return help + QLatin1Char('\n');
+}
+
 int runCommand(const HostOptions &options, const QString &name, const QStringList &args)
 {
     for (const Entry &e : entries) {
-        if (name == QLatin1String(e.name)) {
-            Session session(options);
-            return e.handler(session, args);
+        if (name != QLatin1String(e.name))
+            continue;
+        // exec's arguments are the panel's, unless --help is all there is.
+        if (args.size() == 1 && (args.at(0) == QLatin1String("--help") || args.at(0) == QLatin1String("-h"))) {
+            fputs(commandHelp(name).toLocal8Bit().constData(), stdout);
+            return ExitOk;
         }
+        Session session(options);
+        return e.handler(session, args);
     }
     return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see kvx-host --help)").arg(name));
 }

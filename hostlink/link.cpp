@@ -9,9 +9,11 @@ namespace hostlink {
 
 namespace {
 
+// Rounded up, so that a wait which runs its full course reaches the deadline.
 int remainingMs(const QDeadlineTimer &deadline)
 {
-    return static_cast<int>(qBound<qint64>(0, deadline.remainingTime(), 1 << 30));
+    const qint64 ns = deadline.remainingTimeNSecs();
+    return ns < 0 ? (deadline.isForever() ? -1 : 0) : static_cast<int>(qMin<qint64>((ns + 999999) / 1000000, 1 << 30));
 }
 
 // Whether a wait that returned false before its deadline means the line is

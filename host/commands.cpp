@@ -407,21 +407,24 @@ bool parseCommandLine(QCommandLineParser &parser, const QStringList &args, const
     return parser.parse(QStringList{ QStringLiteral("kvx-host") } + args);
 }
 
-// A command's lines of the usage text, after the global options.
+// A command's lines of the usage text: its synopsis after the global
+// options, and what it does (the text from column 31 on).
 QString commandHelp(const QString &name)
 {
-    const QStringList lines = usageText().split(QLatin1Char('\n'));
-    QString help = QStringLiteral("usage: kvx-host [-p DEVICE] [-t SECONDS] [-v]");
+    QString synopsis = QStringLiteral("usage: kvx-host [-p DEVICE] [-t SECONDS] [-v]"), what;
     bool inside = false;
-    for (const QString &line : lines) {
+    for (const QString &line : usageText().split(QLatin1Char('\n'))) {
         if (line.startsWith(QStringLiteral("  ") + name + QLatin1Char(' ')))
             inside = true;
         else if (!line.startsWith(QLatin1String("   ")))
             inside = false;
-        if (inside)
-            help += QLatin1Char(' ') + line.simplified();
+        const bool twoColumns = line.midRef(28, 3) == QLatin1String("   ");
+        if (inside) {
+            synopsis += QLatin1Char(' ') + (twoColumns ? line.left(31) : line).simplified();
+            what += QLatin1Char(' ') + (twoColumns ? line.mid(31) : QString());
+        }
     }
-    return help + QLatin1Char('\n');
+    return synopsis.simplified() + QLatin1Char('\n') + (what.simplified().isEmpty() ? QString() : QLatin1Char('\n') + what.simplified() + QLatin1Char('\n'));
 }
 
 int runCommand(const HostOptions &options, const QString &name, const QStringList &args)

@@ -9,6 +9,7 @@
 
 #include <QtTest>
 #include <poll.h>
+#include <sys/stat.h>
 #include <utility>
 
 struct HostRun { int exitCode = -1; QString out, err; qint64 ms = 0; };
@@ -70,7 +71,7 @@ class tst_host_e2e : public QObject
     Q_OBJECT
 
     PanelSession m_panel; // shared: later rows see earlier effects
-    TestSysroot m_work; // the PC's files: EMPTY, SMALL, FILE, DIR, SRC, and OUT made only by a download
+    TestSysroot m_work; // the PC's files: EMPTY, SMALL, FILE, DIR, FIFO, SRC, and OUT made only by a download
 
 private slots:
     void initTestCase()
@@ -79,6 +80,7 @@ private slots:
         m_work.writeFile("SMALL", "abc");
         m_work.writeFile("FILE", "x");
         QVERIFY(QDir().mkpath(m_work.path("DIR")));
+        QCOMPARE(mkfifo(QFile::encodeName(m_work.path("FIFO")).constData(), 0600), 0);
         m_panel.sysroot.populate();
         m_panel.sysroot.activate(); // the installer's reboot is the panel's fake one
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(m_panel.sysroot.root() + '/'));
@@ -132,6 +134,7 @@ private slots:
         row("hash in text", "exec|echo|#", 1, "'#'");
         row("name too long for a file", "upload|SMALL|--name|" + QString(52, 'f'), 1, "longer than 51");
         row("unknown command", "reboot-now", 1, "unknown command");
+        row("a command's help", "upload|--help", 0, "upload FILE \\[--name NAME\\]\n\nsend a file");
         row("projects", "projects", 0, "Alarm.qml\nmain.qml\n");
         row("fonts", "fonts", 0, "");
         row("remove-fonts", "remove-fonts|No Such|Other", 0, "lists 2 font families");
@@ -163,6 +166,7 @@ private slots:
         fake("no such device", "-p|/nonexistent/ttyACM9|info", "", 2, "no such device: /nonexistent/ttyACM9");
         fake("regular file", "-p|FILE|info", "", 2, "is not a serial device");
         fake("directory", "-p|DIR|info", "", 2, "is a directory");
+        fake("not a terminal", "-p|FIFO|info", "", 2, "FIFO is not a serial device");
         fake("held by another program", "info", "BUSY", 2, "is busy: another program is using it");
     }
 
@@ -171,7 +175,7 @@ private slots:
         QFETCH(Run, run);
         QStringList &args = run.args;
         for (QString &a : args)
-            a = QStringList{ "EMPTY", "SMALL", "FILE", "DIR", "OUT", "SRC" }.contains(a) ? m_work.path(a) : a;
+            a = QStringList{ "EMPTY", "SMALL", "FILE", "DIR", "FIFO", "OUT", "SRC" }.contains(a) ? m_work.path(a) : a;
         const bool real = run.answers == "PANEL";
         if (!run.source.isEmpty())
             m_work.writeFile("SRC", run.source);

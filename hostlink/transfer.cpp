@@ -148,7 +148,7 @@ TransferOutcome sendFile(Link &link, QIODevice &source, qint64 size, const Trans
         }
         xmodem::buildPacket(packet, static_cast<unsigned int>(i & 0xFF), reinterpret_cast<const unsigned char *>(data),
                             static_cast<size_t>(want));
-        const TransferOutcome o = sendPacket(link, QByteArray(reinterpret_cast<const char *>(packet), xmodem::PacketSize),
+        TransferOutcome o = sendPacket(link, QByteArray(reinterpret_cast<const char *>(packet), xmodem::PacketSize),
                                              i, timing);
         if (o.kind == TransferOutcome::Ended)
             break; // the stream ends early: EOT instead of this packet

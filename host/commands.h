@@ -12,6 +12,8 @@
 int runCommand(const HostOptions &options, const QString &name, const QStringList &args);
 
 QString usageText();
+// One command's synopsis and what it does, for `COMMAND --help`.
+QString commandHelp(const QString &name);
 
 // Parses a command's own options (given as --name or -o alike) and its
 // positional arguments; false when an option is unknown or lacks its value.

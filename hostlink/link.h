@@ -41,7 +41,8 @@ using Tap = std::function<void(const Outgoing &what, QByteArray &bytes, Tamperin
 // reply exchange every console command follows. Bytes read but not yet used
 // stay in buffer(). It blocks in the device's waitForReadyRead and
 // waitForBytesWritten, so it needs no event loop; like the device it works
-// on, it belongs to one thread at a time.
+// on, it belongs to one thread (a QThread, or the main one: QSerialPort makes
+// socket notifiers, which other threads do not support).
 class Link
 {
 public:

@@ -93,9 +93,9 @@ private slots:
     // Each command, on the one panel (a refused one leaves it serving the next) or on one played by the test
     // through the link library, whose tap does the damage: "LOAD ack" takes an upload answering each packet with
     // ack (nak, can or nothing); "GETF fault" sends a 3000-byte file with packet 2 damaged in its data (crc) or
-    // block complement (cpl), cut short, replaced by an early EOT (end) or by the line's end (gone), or with packet 1
-    // sent twice. Transfers: sizes around a packet's, a padding-only last packet (2048), block numbers that wrap;
-    // an upgrade, whose installer ends in a reboot.
+    // block complement (cpl), cut short, replaced by an early EOT (end) or by the line's end (gone), held back
+    // (stall), or with packet 1 sent twice. Transfers: sizes around a packet's, a padding-only last packet (2048),
+    // block numbers that wrap; an upgrade, whose installer ends in a reboot.
     void commands_data()
     {
         QTest::addColumn<Run>("run");
@@ -162,6 +162,7 @@ private slots:
         fake("download: packet cut short", down, "GETF cut", 0, "Downloaded some/file", 1);
         fake("download: packet sent twice", down, "GETF twice", 0, "Downloaded some/file");
         fake("download: end too early", down, "GETF end", 5, "ended the file after 1 of 3 packets");
+        fake("download: panel stalls", down, "GETF stall", 3, "no answer from the panel while waiting for the next");
         fake("download: panel vanishes", down, "GETF gone", 2, "failed on %TTY: the link broke off");
         fake("no such device", "-p|/nonexistent/ttyACM9|info", "", 2, "no such device: /nonexistent/ttyACM9");
         fake("regular file", "-p|FILE|info", "", 2, "is not a serial device");
@@ -195,6 +196,7 @@ private slots:
                 bytes[2] = static_cast<char>(bytes.at(2) ^ (fault == "cpl" ? 0x01 : 0));
                 bytes.truncate(fault == "cut" ? 600 : bytes.size()); // the tool waits, then asks again
                 how.endStream = fault == "end" || fault == "gone";
+                how.delayMs = fault == "stall" ? 1500 : 0;
                 if (fault == "gone")
                     host.close(); // the panel unplugged
             }

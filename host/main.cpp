@@ -1,81 +1,73 @@
 // kvx-host: the PC side of a panel recovery. Global options come before the
-// command, so a command line given to `exec` keeps its own options.
+// command; everything after the command's name is the command's own, so a
+// command line given to `exec` keeps its options.
 
 #include "commands.h"
 #include "station.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cstdio>
-
-namespace {
-
-// Reads the option at args[*i] (and its value); false on an unknown one.
-bool takeOption(const QStringList &args, int *i, StationOptions *o, QString *problem)
-{
-    const QString &a = args.at(*i);
-    const bool hasValue = *i + 1 < args.size();
-    if (a == QLatin1String("-v") || a == QLatin1String("--verbose")) {
-        o->host.verbose = true;
-    } else if (a == QLatin1String("--all")) {
-        o->targets.all = true;
-    } else if (!hasValue) {
-        *problem = QStringLiteral("unknown option %1 (see kvx-host --help)").arg(a);
-        return false;
-    } else if (a == QLatin1String("-p") || a == QLatin1String("--port")) {
-        o->targets.ports << args.at(++*i);
-    } else if (a == QLatin1String("--serial")) {
-        o->targets.serialPrefix = args.at(++*i);
-    } else if (a == QLatin1String("--ports")) {
-        o->targets.portsGlob = args.at(++*i);
-    } else if (a == QLatin1String("--report")) {
-        o->report = args.at(++*i);
-    } else if (a == QLatin1String("--log-dir")) {
-        o->logDir = args.at(++*i);
-    } else if (a == QLatin1String("--usb-id")) {
-        if (!parseUsbId(args.at(++*i), &o->targets.vendorId, &o->targets.productId))
-            *problem = QStringLiteral("--usb-id takes VID:PID in hexadecimal, for example 0525:a4a7");
-    } else if (a == QLatin1String("-t") || a == QLatin1String("--timeout")) {
-        bool ok = false;
-        const double seconds = args.at(++*i).toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 24 * 3600)
-            *problem = QStringLiteral("-t takes a number of seconds");
-        else
-            o->host.timeoutMs = static_cast<int>(seconds * 1000);
-    } else {
-        *problem = QStringLiteral("unknown option %1 (see kvx-host --help)").arg(a);
-    }
-    return problem->isEmpty();
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    StationOptions options;
-    int i = 0;
-    for (; i < args.size() && args.at(i).startsWith(QLatin1Char('-')); ++i) {
-        if (args.at(i) == QLatin1String("-h") || args.at(i) == QLatin1String("--help")) {
-            fputs(usageText().toLocal8Bit().constData(), stdout);
-            return ExitOk;
-        }
-        QString problem;
-        if (!takeOption(args, &i, &options, &problem))
-            return fail(ExitUsage, problem);
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption help({ "h", "help" }, QString());
+    const QCommandLineOption verbose({ "v", "verbose" }, QString());
+    const QCommandLineOption port({ "p", "port" }, QString(), QStringLiteral("DEVICE"));
+    const QCommandLineOption timeout({ "t", "timeout" }, QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption all(QStringLiteral("all"), QString());
+    const QCommandLineOption serial(QStringLiteral("serial"), QString(), QStringLiteral("PREFIX"));
+    const QCommandLineOption usbId(QStringLiteral("usb-id"), QString(), QStringLiteral("VID:PID"));
+    const QCommandLineOption ports(QStringLiteral("ports"), QString(), QStringLiteral("GLOB"));
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption logDir(QStringLiteral("log-dir"), QString(), QStringLiteral("DIR"));
+    parser.addOptions({ help, verbose, port, timeout, all, serial, usbId, ports, report, logDir });
+    if (!parser.parse(app.arguments())) {
+        const QString unknown = parser.unknownOptionNames().value(0);
+        if (unknown.isEmpty())
+            return fail(ExitUsage, QStringLiteral("%1 (see kvx-host --help)").arg(parser.errorText()));
+        return fail(ExitUsage, QStringLiteral("unknown option %1%2 (see kvx-host --help)")
+                                   .arg(unknown.size() == 1 ? "-" : "--", unknown));
     }
-    if (i >= args.size()) {
+    if (parser.isSet(help)) {
+        fputs(usageText().toLocal8Bit().constData(), stdout);
+        return ExitOk;
+    }
+    StationOptions options;
+    options.host.verbose = parser.isSet(verbose);
+    options.targets.ports = parser.values(port);
+    if (options.targets.ports.size() == 1)
+        options.host.device = options.targets.ports.at(0);
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const double seconds = parser.value(timeout).toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 24 * 3600)
+            return fail(ExitUsage, QStringLiteral("-t takes a number of seconds"));
+        options.host.timeoutMs = static_cast<int>(seconds * 1000);
+    }
+    options.targets.all = parser.isSet(all);
+    options.targets.serialPrefix = parser.value(serial);
+    options.targets.portsGlob = parser.value(ports);
+    if (parser.isSet(usbId) && !parseUsbId(parser.value(usbId), &options.targets.vendorId, &options.targets.productId))
+        return fail(ExitUsage, QStringLiteral("--usb-id takes VID:PID in hexadecimal, for example 0525:a4a7"));
+    options.report = parser.value(report);
+    options.logDir = parser.value(logDir);
+
+    const QStringList rest = parser.positionalArguments();
+    if (rest.isEmpty()) {
         fputs(usageText().toLocal8Bit().constData(), stderr);
         return ExitUsage;
     }
-    const QString &command = args.at(i);
-    if (options.targets.ports.size() == 1)
-        options.host.device = options.targets.ports.at(0);
+    const QString &command = rest.at(0);
+    // One panel, as ever: the command alone, its output as it is.
     if (!options.targets.many() && !isStationCommand(command) && options.report.isEmpty() && options.logDir.isEmpty())
-        return runCommand(options.host, command, args.mid(i + 1));
-    if (command != QLatin1String("devices") && !options.targets.many() && options.targets.ports.isEmpty())
-        options.targets.ports << options.host.device;
+        return runCommand(options.host, command, rest.mid(1));
     if (!isStationCommand(command) && !commandNames().contains(command))
         return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see kvx-host --help)").arg(command));
-    return stationCommand(options, command, args.mid(i + 1));
+    if (command != QLatin1String("devices") && !options.targets.many() && options.targets.ports.isEmpty())
+        options.targets.ports << options.host.device;
+    return stationCommand(options, command, rest.mid(1));
 }

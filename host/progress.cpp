@@ -5,7 +5,13 @@
 #include "session.h"
 
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 QString humanSize(double bytes)
 {

@@ -36,7 +36,7 @@ int checkCommand(const HostOptions &options, const QStringList &args)
         return rc;
     QList<ReportRow> rows;
     if (!parseHardwareReport(reply, &rows))
-        return fail(ExitNoAnswer, QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(printable(reply)));
+        return fail(ExitNoAnswer, QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(hostlink::printable(reply)));
     for (const ReportRow &row : rows) {
         if (row.tag != args.at(0))
             continue;

@@ -2,13 +2,12 @@
 
 #include "targets.h"
 
-#include "panellink.h"
+#include "link.h"
+#include "port.h"
 #include "replies.h"
-#include "serialport.h"
 
 #include <QFile>
 #include <QSerialPortInfo>
-#include <cerrno>
 #include <glob.h>
 #include <thread>
 
@@ -16,17 +15,15 @@ Probe probePort(const QString &port, int ms)
 {
     Probe p;
     p.info.port = port;
-    const int fd = serialport::openRaw(port);
-    if (fd < 0) {
-        p.problem = serialport::errorMessage(errno, port);
+    const std::unique_ptr<QSerialPort> device = hostlink::openPort(port, &p.problem);
+    if (!device)
         return p;
-    }
-    PanelLink link(fd); // only the read-only HWCF is ever sent here
+    hostlink::Link link(*device); // only the read-only HWCF is ever sent here
     QByteArray reply;
     QList<ReportRow> rows;
-    const PanelLink::Status s = link.exchange("#HWCF#", QDeadlineTimer(ms), &reply);
-    if (s != PanelLink::Ok || !parseHardwareReport(reply, &rows)) {
-        p.problem = s == PanelLink::Broken ? serialport::errorMessage(link.error(), port)
+    const hostlink::Link::Status s = link.exchange("#HWCF#", QDeadlineTimer(ms), &reply);
+    if (s != hostlink::Link::Ok || !parseHardwareReport(reply, &rows)) {
+        p.problem = s == hostlink::Link::Broken ? hostlink::brokenMessage(*device, port)
                                            : QStringLiteral("%1: no hardware report within %2 s").arg(port).arg(ms / 1000.0);
         return p;
     }

@@ -2,6 +2,7 @@
 
 #include "station.h"
 
+#include "commands.h"
 #include "display.h"
 #include "plan.h"
 #include "report.h"
@@ -35,44 +36,24 @@ void onInterrupt(int)
 // opened.
 int readJob(const QString &command, const QStringList &args, Job *job)
 {
-    QString recipePath, valuesPath, problem;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--values") && i + 1 < args.size())
-            valuesPath = args.at(++i);
-        else if (args.at(i) == QLatin1String("--dry-run"))
-            job->dryRun = true;
-        else if (recipePath.isEmpty() && !args.at(i).startsWith(QLatin1Char('-')))
-            recipePath = args.at(i);
-        else
-            return fail(ExitUsage, QStringLiteral("usage: %1 RECIPE [--values FILE] [--dry-run] (see %1 --help)").arg(command));
+    QCommandLineParser parser;
+    const QCommandLineOption values(QStringLiteral("values"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"), QString());
+    if (!parseCommandLine(parser, args, { values, dryRun }) || parser.positionalArguments().size() != 1) {
+        QString why = parser.errorText(); // empty when only the recipe is wrong
+        if (why.endsWith(QLatin1Char('.')))
+            why.chop(1);
+        return fail(ExitUsage, QStringLiteral("%1usage: %2 RECIPE [--values FILE] [--dry-run]; global options such as "
+                                              "--report go before %2 (see kvx-host %2 --help)")
+                                   .arg(why.isEmpty() ? QString() : why + QStringLiteral("; "), command));
     }
-    if (recipePath.isEmpty())
-        return fail(ExitUsage, QStringLiteral("usage: %1 RECIPE [--values FILE] [--dry-run]").arg(command));
-    if (!readRecipe(recipePath, recipeCommands(), &job->recipe, &problem)
-        || (!valuesPath.isEmpty() && !readValues(valuesPath, &job->values, &problem)))
+    job->dryRun = parser.isSet(dryRun);
+    QString problem;
+    if (!readRecipe(parser.positionalArguments().at(0), recipeCommands(), &job->recipe, &problem)
+        || (parser.isSet(values) && !readValues(parser.value(values), &job->values, &problem)))
         return fail(ExitUsage, problem);
     return ExitOk;
 }
-
-} // namespace
-
-QVector<PanelInfo> findPanels(const StationOptions &o, QVector<PanelResult> *silent)
-{
-    const int ms = o.host.timeoutMs > 0 ? o.host.timeoutMs : ProbeMs;
-    const QVector<Probe> probes = probePorts(candidatePorts(o.targets), ms);
-    // A port named with -p that does not answer is a panel that failed; one
-    // found by pattern or USB ids may be anything, and is worth a word at most.
-    const bool named = o.targets.portsGlob.isEmpty() && !o.targets.ports.isEmpty();
-    for (const Probe &p : probes) {
-        if (!p.ok && (named || o.host.verbose))
-            fprintf(stderr, "kvx-host: %s\n", qPrintable(p.problem));
-        if (!p.ok && named && silent)
-            *silent << PanelResult{ p.info.port, {}, {}, {}, {}, 0, false, p.problem };
-    }
-    return selectPanels(probes, o.targets.serialPrefix);
-}
-
-namespace {
 
 int devicesCommand(const StationOptions &o, const QStringList &args)
 {
@@ -85,19 +66,6 @@ int devicesCommand(const StationOptions &o, const QStringList &args)
         return fail(ExitDevice, QStringLiteral("no panel answered"));
     return ExitOk;
 }
-
-} // namespace
-
-bool saveReport(const StationOptions &o, const QVector<PanelResult> &results)
-{
-    QString problem;
-    if (o.report.isEmpty() || writeReport(o.report, results, &problem))
-        return true;
-    fail(ExitUsage, problem);
-    return false;
-}
-
-namespace {
 
 QString countLine(int done, int failed, int running)
 {
@@ -135,23 +103,6 @@ int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans, QVector<P
     return saveReport(o, results) ? rc : ExitUsage;
 }
 
-} // namespace
-
-// Plans the job for every panel; the first fault stops it all.
-int planAll(const StationOptions &o, const Job &job, const QVector<PanelInfo> &panels, QVector<PanelPlan> *plans)
-{
-    for (int i = 0; i < panels.size(); ++i) {
-        PanelPlan plan;
-        QString problem;
-        if (!planPanel(job.recipe, job.values, panels.at(i), i + 1, o.host, &plan, &problem))
-            return fail(ExitUsage, problem + QStringLiteral("; nothing was sent"));
-        *plans << plan;
-    }
-    return ExitOk;
-}
-
-namespace {
-
 int runJob(const StationOptions &o, const Job &job)
 {
     QString problem;
@@ -178,6 +129,44 @@ int runJob(const StationOptions &o, const Job &job)
 
 } // namespace
 
+QVector<PanelInfo> findPanels(const StationOptions &o, QVector<PanelResult> *silent)
+{
+    const int ms = o.host.timeoutMs > 0 ? o.host.timeoutMs : ProbeMs;
+    const QVector<Probe> probes = probePorts(candidatePorts(o.targets), ms);
+    // A port named with -p that does not answer is a panel that failed; one
+    // found by pattern or USB ids may be anything, and is worth a word at most.
+    const bool named = o.targets.portsGlob.isEmpty() && !o.targets.ports.isEmpty();
+    for (const Probe &p : probes) {
+        if (!p.ok && (named || o.host.verbose))
+            fprintf(stderr, "kvx-host: %s\n", qPrintable(p.problem));
+        if (!p.ok && named && silent)
+            *silent << PanelResult{ p.info.port, {}, {}, {}, {}, 0, false, p.problem };
+    }
+    return selectPanels(probes, o.targets.serialPrefix);
+}
+
+bool saveReport(const StationOptions &o, const QVector<PanelResult> &results)
+{
+    QString problem;
+    if (o.report.isEmpty() || writeReport(o.report, results, &problem))
+        return true;
+    fail(ExitUsage, problem);
+    return false;
+}
+
+// Plans the job for every panel; the first fault stops it all.
+int planAll(const StationOptions &o, const Job &job, const QVector<PanelInfo> &panels, QVector<PanelPlan> *plans)
+{
+    for (int i = 0; i < panels.size(); ++i) {
+        PanelPlan plan;
+        QString problem;
+        if (!planPanel(job.recipe, job.values, panels.at(i), i + 1, o.host, &plan, &problem))
+            return fail(ExitUsage, problem + QStringLiteral("; nothing was sent"));
+        *plans << plan;
+    }
+    return ExitOk;
+}
+
 bool isStationCommand(const QString &name)
 {
     return name == QLatin1String("devices") || name == QLatin1String("run") || name == QLatin1String("watch");
@@ -185,7 +174,8 @@ bool isStationCommand(const QString &name)
 
 int stationCommand(const StationOptions &options, const QString &name, const QStringList &args)
 {
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+    const bool station = isStationCommand(name);
+    if (station && (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h")))) {
         fputs(recipeHelp(name).toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
@@ -209,63 +199,4 @@ int stationCommand(const StationOptions &options, const QString &name, const QSt
         return watchJob(options, job, &interrupted);
     }
     return runJob(options, job);
-}
-
-QString recipeHelp(const QString &command)
-{
-    if (command == QLatin1String("devices"))
-        return QStringLiteral(
-            "usage: kvx-host [--usb-id VID:PID | --ports GLOB | -p PORT...] [--serial PREFIX] devices\n"
-            "\n"
-            "Lists every panel that answers: port, serial number, model, firmware version\n"
-            "and device name. Each candidate port gets one read-only hardware report\n"
-            "request (HWCF), all at once, within 2 s (or -t). Candidates are the serial\n"
-            "ports with the USB ids of the panel's gadget serial function (0525:a4a7\n"
-            "unless --usb-id says otherwise), or the files --ports matches.\n");
-    const bool watch = command == QLatin1String("watch");
-    QString text = watch
-        ? QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] watch RECIPE [--values FILE] [--dry-run]\n"
-                         "\n"
-                         "Waits for panels to appear (a look every second) and runs RECIPE on each new\n"
-                         "one as soon as it answers, never twice on the same serial number: a panel\n"
-                         "whose recipe succeeded is left alone for the rest of the watch; one that\n"
-                         "failed runs again once it was disconnected and connected again. Shows the\n"
-                         "running count of done and failed panels and rewrites the report after each\n"
-                         "panel. Ctrl-C stops after the running recipes end; a second Ctrl-C stops\n"
-                         "at once.\n")
-        : QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] run RECIPE [--values FILE] [--dry-run]\n"
-                         "\n"
-                         "Runs RECIPE on every target panel at once, each on its own thread. A panel\n"
-                         "that fails stops its own recipe only. The exit code is 0 only when every\n"
-                         "panel succeeded.\n");
-    text += QStringLiteral(
-        "\n"
-        "TARGETS: -p PORT (repeatable), --all (every panel found), --serial PREFIX\n"
-        "(those whose serial number starts with it), --usb-id VID:PID, --ports GLOB.\n"
-        "\n"
-        "The recipe: one kvx-host command per line, without `kvx-host` and its global\n"
-        "options, quoted as on a shell command line ('single', \"double\", \\x).\n"
-        "A line starting with // is a comment ('#' starts raw frames). Values per panel,\n"
-        "outside single quotes: ${serial} ${model} ${port} ${index} (1, 2, ... in the\n"
-        "order found), and any column of the --values CSV file, whose line is the one\n"
-        "with the panel's serial number in its \"serial\" column. Besides the commands\n"
-        "of kvx-host --help, `check TAG VALUE` fails the panel unless its hardware\n"
-        "report shows VALUE for TAG. `upgrade` must be the last line (the panel\n"
-        "reboots). Example:\n"
-        "\n"
-        "    // line 3 panels\n"
-        "    set name \"${name}\"\n"
-        "    time\n"
-        "    upload splash.png --name splash.png\n"
-        "    save\n"
-        "    check DEVNAM \"${name}\"\n"
-        "\n"
-        "Before anything is sent the whole recipe is checked for every panel: its\n"
-        "syntax, every local file readable, every value present. A fault anywhere\n"
-        "sends nothing to any panel. --dry-run stops after this check.\n"
-        "\n"
-        "--report FILE (.json or .csv): per panel its port, serial number, model,\n"
-        "firmware, every step with outcome, bytes and seconds, and its result.\n"
-        "--log-dir DIR: each panel's exchange in DIR/SERIAL.log.\n");
-    return text;
 }

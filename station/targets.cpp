@@ -9,7 +9,8 @@
 #include <QFile>
 #include <QSerialPortInfo>
 #include <glob.h>
-#include <thread>
+#include <QThread>
+#include <memory>
 
 Probe probePort(const QString &port, int ms)
 {
@@ -78,12 +79,15 @@ QStringList candidatePorts(const TargetOptions &options)
 QVector<Probe> probePorts(const QStringList &ports, int ms)
 {
     QVector<Probe> probes(ports.size());
-    std::vector<std::thread> threads;
+    // QThreads: a serial port wants one for its socket notifiers.
+    std::vector<std::unique_ptr<QThread>> threads;
     threads.reserve(static_cast<size_t>(ports.size()));
-    for (int i = 0; i < ports.size(); ++i)
-        threads.emplace_back([&probes, &ports, i, ms] { probes[i] = probePort(ports.at(i), ms); });
-    for (std::thread &t : threads)
-        t.join();
+    for (int i = 0; i < ports.size(); ++i) {
+        threads.emplace_back(QThread::create([&probes, &ports, i, ms] { probes[i] = probePort(ports.at(i), ms); }));
+        threads.back()->start();
+    }
+    for (const auto &t : threads)
+        t->wait();
     return probes;
 }
 

@@ -8,7 +8,8 @@
 #include <QHash>
 #include <QSet>
 #include <chrono>
-#include <future>
+#include <QThread>
+#include <map>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -26,8 +27,18 @@ struct WatchState
     QHash<QString, QString> portSerial; // ports seen and answered, while they stay
     // HWCFs under way, each on its own thread: a port that never answers
     // does not hold up the others or the display.
-    QHash<QString, std::shared_future<Probe>> probing;
-    QSet<QString> succeeded;            // never again in this watch
+    struct Probing
+    {
+        std::unique_ptr<QThread> thread;
+        std::shared_ptr<Probe> probe;
+        ~Probing()
+        {
+            if (thread)
+                thread->wait(); // at most the probe's deadline
+        }
+    };
+    std::map<QString, Probing> probing;
+    QSet<QString> succeeded; // never again in this watch
     std::vector<std::unique_ptr<PanelWorker>> running;
     int arrivals = 0, done = 0, failed = 0;
 };
@@ -60,8 +71,13 @@ void scan(const StationOptions &o, WatchState *w)
     }
     const int ms = o.host.timeoutMs > 0 ? o.host.timeoutMs : ProbeMs;
     for (const QString &port : ports) {
-        if (!w->portSerial.contains(port) && !w->probing.contains(port))
-            w->probing.insert(port, std::async(std::launch::async, probePort, port, ms).share());
+        if (w->portSerial.contains(port) || w->probing.count(port))
+            continue;
+        auto probe = std::make_shared<Probe>();
+        WatchState::Probing &p = w->probing[port];
+        p.probe = probe;
+        p.thread.reset(QThread::create([probe, port, ms] { *probe = probePort(port, ms); }));
+        p.thread->start();
     }
 }
 
@@ -70,11 +86,11 @@ QVector<PanelInfo> answered(const StationOptions &o, WatchState *w)
 {
     QVector<Probe> probes;
     for (auto it = w->probing.begin(); it != w->probing.end();) {
-        if (it->wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        if (!it->second.thread->isFinished()) {
             ++it;
             continue;
         }
-        probes << it->get();
+        probes << *it->second.probe;
         it = w->probing.erase(it);
     }
     return selectPanels(probes, o.targets.serialPrefix);

@@ -86,13 +86,15 @@ PanelWorker::~PanelWorker()
 
 void PanelWorker::start()
 {
-    m_thread = std::thread([this] { run(); });
+    // A QThread: the panel's serial port wants one for its socket notifiers.
+    m_thread.reset(QThread::create([this] { run(); }));
+    m_thread->start();
 }
 
 void PanelWorker::join()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread)
+        m_thread->wait();
 }
 
 PanelWorker::View PanelWorker::view() const

@@ -8,7 +8,7 @@
 #include <QSemaphore>
 #include <atomic>
 #include <memory>
-#include <thread>
+#include <QThread>
 
 // One panel's recipe on a thread of its own. The thread writes the state;
 // the display reads it under the mutex.
@@ -50,7 +50,7 @@ private:
     QString m_lastLine, m_lastError;
     QSemaphore *m_ended;
     std::atomic<bool> m_finished{ false };
-    std::thread m_thread;
+    std::unique_ptr<QThread> m_thread;
 };
 
 // The panel's log file name in dir: its serial number, made safe for a path.

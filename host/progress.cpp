@@ -26,7 +26,8 @@ Progress::Progress(const QString &label, qint64 total)
     : m_label(label)
     , m_total(total)
     , m_done(0)
-    , m_shown(isatty(STDERR_FILENO) == 1)
+    // A panel among many shows its progress through its thread's output.
+    , m_shown(!threadOutput() && isatty(STDERR_FILENO) == 1)
     , m_lastDraw(-1000)
 {
     m_clock.start();

@@ -89,7 +89,9 @@ bool planPanel(const Recipe &recipe, const ValuesTable &values, const PanelInfo 
         const int rc = runStep(check, command);
         setThreadOutput(before);
         if (rc != ExitChecked) {
-            *problem = where + (said.lastError.isEmpty() ? QStringLiteral("the step cannot run") : said.lastError);
+            *problem = where + (!said.lastError.isEmpty() ? said.lastError
+                                : rc == ExitOk ? QStringLiteral("the step does nothing on a panel")
+                                               : QStringLiteral("the step cannot run"));
             return false;
         }
         plan->lines << step.line;

@@ -13,7 +13,8 @@ QString recipeHelp(const QString &command)
             "and device name. Each candidate port gets one read-only hardware report\n"
             "request (HWCF), all at once, within 2 s (or -t). Candidates are the serial\n"
             "ports with the USB ids of the panel's gadget serial function (0525:a4a7\n"
-            "unless --usb-id says otherwise), or the files --ports matches.\n");
+            "unless --usb-id says otherwise), or the files --ports matches. The exit\n"
+            "code is 2 when no panel answered.\n");
     const bool watch = command == QLatin1String("watch");
     QString text = watch
         ? QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] watch RECIPE [--values FILE] [--dry-run]\n"
@@ -43,7 +44,8 @@ QString recipeHelp(const QString &command)
         "with the panel's serial number in its \"serial\" column. Besides the commands\n"
         "of kvx-host --help, `check TAG VALUE` fails the panel unless its hardware\n"
         "report shows VALUE for TAG. `upgrade` must be the last line (the panel\n"
-        "reboots). Example:\n"
+        "reboots). A download wants a file per panel: -o \"conf-${serial}.txt\".\n"
+        "Example:\n"
         "\n"
         "    // line 3 panels\n"
         "    set name \"${name}\"\n"
@@ -51,6 +53,13 @@ QString recipeHelp(const QString &command)
         "    upload splash.png --name splash.png\n"
         "    save\n"
         "    check DEVNAM \"${name}\"\n"
+        "\n"
+        "The values file: CSV, a header line naming the columns (one of them\n"
+        "\"serial\"), then one line per panel; a field in double quotes may hold\n"
+        "commas and \"\" for a quote, and ends on its own line. For example:\n"
+        "\n"
+        "    serial,name\n"
+        "    0214000510000001,\"Press 1, bay A\"\n"
         "\n"
         "Before anything is sent the whole recipe is checked for every panel: its\n"
         "syntax, every local file readable, every value present. A fault anywhere\n"

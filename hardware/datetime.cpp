@@ -4,6 +4,7 @@
 #include "hdw_config.h"
 
 #include "platform.h"
+#include "rtc_chip.h"
 #include "safe_file.h"
 
 #include <QDateTime>
@@ -13,8 +14,6 @@
 #include <cstring>
 
 static const int maxTimeZoneMinutes = 720;
-// Countdown ticks of 2 s: the battery-low reminder comes every 12 hours.
-static const int reminderTicks = 21600;
 
 bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *text)
 {
@@ -75,7 +74,7 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
             static_cast<unsigned char>(int_to_bcd(rtcTime.tm_mon + 1)),
             static_cast<unsigned char>(int_to_4_byte_bcd(rtcTime.tm_year + 1900) & 0xFF),
         };
-        if (rtcWriteRegisters(0x08, timeRegisters, 7))
+        if (rtcWriteRegisters(rtc_chip::Seconds, timeRegisters, 7))
             printf("HWI: Set Ext. RTC\n");
         else
             printf("RTC: Error\n");
@@ -93,20 +92,16 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         bool reminderRunning = false;
         if (!resetReminder) {
             unsigned char control[3];
-            reminderRunning = rtcReadRegisters(0x00, control, 3) && (control[0] & 0x02);
+            reminderRunning = rtcReadRegisters(rtc_chip::Control1, control, 3) && (control[0] & rtc_chip::TimerBit);
         }
 
-        // Countdown off, interrupts off, timer and battery-low flags cleared.
-        const unsigned char controlBlock[4] = { 0xF9, 0x00, 0x00, 0x20 };
-        if (!rtcWriteRegisters(0x00, controlBlock, 4))
+        if (!rtcWriteRegisters(rtc_chip::Control1, rtc_chip::ControlAfterSet, 4))
             printf("RTC: Error\n");
 
         const int locked = setExtRTC_EEPROM_lock(1);
         if (locked) {
-            writeByteToRTC_EEPROM(0x30, 0x02);
-            writeByteToRTC_EEPROM(0x31, 0x15);
-            writeByteToRTC_EEPROM(0x32, static_cast<char>(0x97));
-            writeByteToRTC_EEPROM(0x33, 0x15);
+            for (const rtc_chip::EepromSetting &setting : rtc_chip::EepromSettings)
+                writeByteToRTC_EEPROM(static_cast<char>(setting.address), static_cast<char>(setting.value));
         }
         const int unlocked = setExtRTC_EEPROM_lock(0);
         if (!locked || !unlocked)
@@ -115,7 +110,7 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         if (hwcfg_data.batLowCheck) {
             if (reminderRunning) {
                 DisableExtRTC_CountDownTimer();
-                setExtRTC_CountDownTimer(reminderTicks);
+                setExtRTC_CountDownTimer(rtc_chip::ReminderTicks);
                 printf("RTC: Restore CntDwn\n");
             } else {
                 printf("RTC: Reset LowBat & CntDwn\n");

@@ -18,6 +18,21 @@ namespace {
 constexpr int NextStepMs = 1000;
 constexpr int BeforeRebootMs = 3000;
 
+// Old firmware files go; the package itself may carry such a name and must
+// survive until it is unpacked.
+void removeOldFirmware(const QString &package)
+{
+    const QString keep = QFileInfo(package).absoluteFilePath();
+    QDir app(QCoreApplication::applicationDirPath());
+    const QStringList old = app.entryList({ QStringLiteral("firmware.v*") }, QDir::Files);
+    for (const QString &name : old) {
+        if (app.absoluteFilePath(name) == keep)
+            continue;
+        printf("CXM: removed %s\n", qPrintable(name));
+        app.remove(name);
+    }
+}
+
 } // namespace
 
 void USB_console::setFileDialogMessage(int code)
@@ -90,17 +105,7 @@ void USB_console::onUpgradeStatusChange(int state)
         messageLabel->setText(QString());
         progressBar->hide();
         printf("CXM: Upgrade Start\n");
-        // Old firmware files go; the package itself may carry such a name and
-        // must survive until it is unpacked.
-        const QString keep = QFileInfo(package).absoluteFilePath();
-        QDir app(QCoreApplication::applicationDirPath());
-        const QStringList old = app.entryList({ QStringLiteral("firmware.v*") }, QDir::Files);
-        for (const QString &name : old) {
-            if (app.absoluteFilePath(name) == keep)
-                continue;
-            printf("CXM: removed %s\n", qPrintable(name));
-            app.remove(name);
-        }
+        removeOldFirmware(package);
         upgradeState = UpgradePreInstall;
         upgradeTimer->start(NextStepMs);
         break;

@@ -54,6 +54,21 @@ bool startsWith(const char *buf, size_t size, const char *p, const char *keyword
     return room >= 0 && static_cast<size_t>(room) >= n && memcmp(p, keyword, n) == 0;
 }
 
+// The value of a size text of length characters; strtol stops at its first
+// non-digit, so a long text that is not a number is just an invalid size.
+// Only a size that a 32-bit count can hold is usable.
+bool sizeFromText(const char *text, int length, long *size)
+{
+    char sizeText[256];
+    if (length >= static_cast<int>(sizeof sizeText))
+        return false;
+    memcpy(sizeText, text, static_cast<size_t>(length));
+    sizeText[length] = '\0';
+    errno = 0;
+    *size = strtol(sizeText, nullptr, 10);
+    return *size >= 1 && *size <= INT_MAX && errno != ERANGE;
+}
+
 } // namespace
 
 char *USB_console::string_parse(char **out, char *p)
@@ -167,23 +182,13 @@ void USB_console::file_name_parse(LoadKind kind)
     if (withDigest)
         sizeStart = close + digestDigits + 3;
 
-    // The size text runs up to the closing '#'; strtol stops at its first
-    // non-digit, so a long text that is not a number is just an invalid size.
+    // The size text runs up to the closing '#'.
     const int sizeLength = end - sizeStart;
     long size = 0;
-    bool sizeValid = false;
-    if (sizeLength > 0) {
-        char sizeText[sizeof cmdBuf];
-        memcpy(sizeText, cmdBuf + sizeStart, static_cast<size_t>(sizeLength));
-        sizeText[sizeLength] = '\0';
-        errno = 0;
-        size = strtol(sizeText, nullptr, 10);
-        // A size that a 32-bit count cannot hold is as unusable as none.
-        sizeValid = size >= 1 && size <= INT_MAX && errno != ERANGE;
-        if (sizeValid && sizeLength > maxSizeText) {
-            printf("CXM: File Size Too Long\n");
-            return;
-        }
+    const bool sizeValid = sizeLength > 0 && sizeFromText(cmdBuf + sizeStart, sizeLength, &size);
+    if (sizeValid && sizeLength > maxSizeText) {
+        printf("CXM: File Size Too Long\n");
+        return;
     }
 
     memcpy(fileName, cmdBuf + 6, static_cast<size_t>(nameLength));

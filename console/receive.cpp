@@ -99,35 +99,8 @@ void USB_console::receiveBytes()
         return;
     }
 
-    if (rxExpected == 0) {
-        rxTimer->stop();
-        switch (b) {
-        case xmodem::EOT:
-            printf("CXM: rx EOT\n");
-            xmodemStatus = RxComplete;
-            StopXmodem();
-            return;
-        case xmodem::CAN:
-            xmodemStatus = RxCancelled;
-            printf("CXM: Cancel Rx\n");
-            StopXmodem();
-            return;
-        case xmodem::STX:
-            xmodemStatus = RxInPacket;
-            packetTimer->start(PacketMs);
-            rxExpected = xmodem::DataSize;
-            break;
-        default: {
-            printf("CXM: Unexpected Char %c-0x%02x\n", b, b);
-            xmodemStatus = RxReadFailed;
-            emit RetryXmodem();
-            const ssize_t more = ::read(serialFd, rxPacket, 1);
-            printf("Rx: %d\n", static_cast<int>(more));
-            StopXmodem();
-            return;
-        }
-        }
-    }
+    if (rxExpected == 0 && !startPacket(b))
+        return;
 
     const int packetSize = rxExpected + 5;
     rxPacket[rxCount++] = b;
@@ -145,6 +118,39 @@ void USB_console::receiveBytes()
         ProcessRxPackage();
         rxCount = 0;
         rxExpected = 0;
+    }
+}
+
+// The first byte after a packet (or the start): STX starts the next packet;
+// EOT, CAN and anything else end the reception. True when a packet starts.
+bool USB_console::startPacket(unsigned char b)
+{
+    rxTimer->stop();
+    switch (b) {
+    case xmodem::EOT:
+        printf("CXM: rx EOT\n");
+        xmodemStatus = RxComplete;
+        StopXmodem();
+        return false;
+    case xmodem::CAN:
+        xmodemStatus = RxCancelled;
+        printf("CXM: Cancel Rx\n");
+        StopXmodem();
+        return false;
+    case xmodem::STX:
+        xmodemStatus = RxInPacket;
+        packetTimer->start(PacketMs);
+        rxExpected = xmodem::DataSize;
+        return true;
+    default: {
+        printf("CXM: Unexpected Char %c-0x%02x\n", b, b);
+        xmodemStatus = RxReadFailed;
+        emit RetryXmodem();
+        const ssize_t more = ::read(serialFd, rxPacket, 1);
+        printf("Rx: %d\n", static_cast<int>(more));
+        StopXmodem();
+        return false;
+    }
     }
 }
 

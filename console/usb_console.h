@@ -161,6 +161,7 @@ private:
 
     void collectCommandByte(unsigned char b);
     void receiveBytes();
+    bool startPacket(unsigned char b);
     void closeSerial();
     void writeBytes(const char *data, size_t n);
     void writeReply(const char *text);

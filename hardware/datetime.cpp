@@ -27,24 +27,8 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         return false;
     }
 
-    if (timeZonePath) {
-        bool ok = false;
-        const int minutes = fields.at(2).toInt(&ok, 10);
-        if (!ok) {
-            qDebug("TZ minute offset %s is not valid", qPrintable(fields.at(2)));
-            return false;
-        }
-        qDebug("TZ offset : %d min", minutes);
-        if (minutes < -maxTimeZoneMinutes || minutes > maxTimeZoneMinutes) {
-            qDebug("TZ offset > +/-720min");
-            return false;
-        }
-        timeZoneOffset = minutes;
-        // A file that cannot be written is skipped: the offset holds until
-        // the next start all the same.
-        writeFileSafely(QStringLiteral("timezone.cfg"), QByteArray::number(minutes));
-        emit timeZoneChanged(minutes);
-    }
+    if (timeZonePath && !setExternalTimeZone(fields.at(2)))
+        return false;
 
     const QDateTime when = QDateTime::fromString(fields.at(0) + QLatin1Char(' ') + fields.at(1),
                                                  QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz"));
@@ -64,6 +48,45 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         return false;
     }
 
+    setClockChipTime();
+
+    // Local time, with daylight saving decided by the time zone rules.
+    rtcTime.tm_isdst = -1;
+    const time_t calendar = mktime(&rtcTime);
+    if (calendar == static_cast<time_t>(-1) || platform::setSystemClock(calendar) != 0) {
+        printf("HWI: Set Sys RTC Fail\n");
+        return false;
+    }
+
+    setClockChipControl(resetReminder);
+    return true;
+}
+
+// The offset part of a DTIM text: stored, saved and announced when valid.
+bool HDW_config::setExternalTimeZone(const QString &field)
+{
+    bool ok = false;
+    const int minutes = field.toInt(&ok, 10);
+    if (!ok) {
+        qDebug("TZ minute offset %s is not valid", qPrintable(field));
+        return false;
+    }
+    qDebug("TZ offset : %d min", minutes);
+    if (minutes < -maxTimeZoneMinutes || minutes > maxTimeZoneMinutes) {
+        qDebug("TZ offset > +/-720min");
+        return false;
+    }
+    timeZoneOffset = minutes;
+    // A file that cannot be written is skipped: the offset holds until
+    // the next start all the same.
+    writeFileSafely(QStringLiteral("timezone.cfg"), QByteArray::number(minutes));
+    emit timeZoneChanged(minutes);
+    return true;
+}
+
+// The time registers, from rtcTime as the host gave it.
+void HDW_config::setClockChipTime()
+{
     if (extRtcPresent) {
         const unsigned char timeRegisters[7] = {
             static_cast<unsigned char>(int_to_bcd(rtcTime.tm_sec)),
@@ -79,15 +102,12 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         else
             printf("RTC: Error\n");
     }
+}
 
-    // Local time, with daylight saving decided by the time zone rules.
-    rtcTime.tm_isdst = -1;
-    const time_t calendar = mktime(&rtcTime);
-    if (calendar == static_cast<time_t>(-1) || platform::setSystemClock(calendar) != 0) {
-        printf("HWI: Set Sys RTC Fail\n");
-        return false;
-    }
-
+// After the time: countdown and flags cleared, the EEPROM settings written,
+// and a running battery reminder started afresh unless the caller resets it.
+void HDW_config::setClockChipControl(bool resetReminder)
+{
     if (extRtcPresent) {
         bool reminderRunning = false;
         if (!resetReminder) {
@@ -119,7 +139,6 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
     } else if (hwcfg_data.batLowCheck) {
         printf("RTC: Reset LowBat & CntDwn\n");
     }
-    return true;
 }
 
 void HDW_config::setTimeZone(int minutes)

@@ -70,9 +70,11 @@ void tst_link_e2e::endsProcess_data()
 void tst_link_e2e::endsProcess()
 {
     QFETCH(bool, cutFrame);
+    // The process ends: a platform that LeakSanitizer finds clean at exit.
+    const QStringList platform { "QT_QPA_PLATFORM=minimal:fontconfig" };
     PanelSession s;
     s.sysroot.populate();
-    QVERIFY(s.start());
+    QVERIFY(s.start(true, platform));
     if (cutFrame) {
         s.send("#HW");
         QCOMPARE(s.readExactly(3), QByteArray("#HW"));
@@ -84,9 +86,9 @@ void tst_link_e2e::endsProcess()
     QCOMPARE(s.readUntil("<BOOT:NOR>", 2000), QByteArray(cutFrame ? "<BOOT:NOR>" : "#BOOT#<BOOT:NOR>"));
     QVERIFY(s.process.state() == QProcess::NotRunning || s.process.waitForFinished(5000)); // false if already seen to end
     QCOMPARE(s.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(s.process.exitCode(), 0);
+    QVERIFY2(s.process.exitCode() == 0, qPrintable(s.stderrText()));
     // What the service does next: a fresh process answers the host.
-    QVERIFY(s.start());
+    QVERIFY(s.start(true, platform));
     QCOMPARE(s.command("#SLTZ#"), QByteArray("#SLTZ#<LOTIZO:   0>\n\r"));
 }
 

@@ -159,6 +159,8 @@ private:
     struct CommandEntry;
     static const CommandEntry commandTable[];
 
+    // The steps behind the slots: collecting frames, taking in and checking
+    // packets, writing to the link, ending a reception, running installers.
     void collectCommandByte(unsigned char b);
     void receiveBytes();
     bool startPacket(unsigned char b);
@@ -189,6 +191,7 @@ private:
     QTimer *bootUpTimer;
     QTimer *upgradeTimer;
 
+    // The panel's hardware and configuration store the commands act on.
     HDW_config *hwConfig;
 
     // The file being received or sent, and the packet buffer both use.

@@ -5,6 +5,7 @@
 #include "link.h"
 #include "port.h"
 #include "replies.h"
+#include "report_tags.h"
 
 #include <QFile>
 #include <QSerialPortInfo>
@@ -28,16 +29,11 @@ Probe probePort(const QString &port, int ms)
                                            : QStringLiteral("%1: no hardware report within %2 s").arg(port).arg(ms / 1000.0);
         return p;
     }
-    for (const ReportRow &row : rows) {
-        if (row.tag == QLatin1String("SER_NO"))
-            p.info.serial = row.value;
-        else if (row.tag == QLatin1String("MODELS"))
-            p.info.model = row.value;
-        else if (row.tag == QLatin1String("FIRMWD"))
-            p.info.firmware = row.value;
-        else if (row.tag == QLatin1String("DEVNAM"))
-            p.info.name = row.value;
-    }
+    // The report's rows come in the tags' order.
+    p.info.serial = rows.at(report::SerialNo).value;
+    p.info.model = rows.at(report::Model).value;
+    p.info.firmware = rows.at(report::FirmwareVersion).value;
+    p.info.name = rows.at(report::DeviceName).value;
     p.ok = true;
     return p;
 }

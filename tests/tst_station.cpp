@@ -2,6 +2,7 @@
 // fault names its file and line, and nothing is opened to find it.
 
 #include "plan.h"
+#include "report.h"
 
 #include <QtTest>
 
@@ -72,6 +73,29 @@ private slots:
             && planPanel(r, v, panel, 1, HostOptions(), &plan, &problem))
             problem = plan.commands.value(0).join(QLatin1Char('|'));
         QVERIFY2(problem.startsWith(expected), qPrintable(problem));
+    }
+
+    // A CSV report reads back field for field; watch adds to it, and to
+    // nothing that is not one.
+    void csvReport()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("r.csv");
+        PanelResult p{ "/dev/a", "S1", "M", "4.1", {}, 2, false, {} };
+        p.steps << StepResult{ 3, "set name 'Bay 1, \"left\"'", false, "refused, \"<SNAM:ERR>\"", 0, 0.5 };
+        QString problem;
+        QVERIFY(writeReport(path, { p }, &problem) && appendReport(path, p, &problem));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        QStringList fields;
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(splitCsvLine(lines.at(2), &fields, &problem));
+        QCOMPARE(fields, (QStringList{ "/dev/a", "S1", "M", "4.1", p.result(), "3", p.steps.at(0).command, "failed", "0",
+                                       "0.500", p.steps.at(0).message }));
+        QVERIFY(QFile(path).resize(10)); // a header cut short: not a report
+        QVERIFY(!appendReport(path, p, &problem));
+        QCOMPARE(QFileInfo(path).size(), 10);
     }
 };
 

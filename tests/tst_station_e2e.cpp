@@ -1,7 +1,8 @@
 // End to end: kvx-host as a station on four panels of tools/kvx-sim --panels,
 // beside a terminal that never answers. The cases share the panels and run in
-// order: devices (with the silent terminal), a faulty recipe, a recipe on all four, watch with a fifth
-// panel added, and last a panel whose link vanishes during an upload.
+// order: devices (with the silent terminal), a faulty recipe, a recipe on all
+// four, watch with a fifth panel added, and last a panel whose link vanishes
+// during an upload.
 
 #include "panelsession.h"
 
@@ -29,14 +30,16 @@ class tst_station_e2e : public QObject
         QProcess p;
         p.setWorkingDirectory(m_dir.path());
         p.start(QStringLiteral(KVX_HOST_EXECUTABLE), hostArgs(args));
-        HostResult r;
         if (!p.waitForFinished(120000))
             p.kill();
         p.waitForFinished(5000);
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
+        return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+                 p.readAllStandardError() };
+    }
+    QByteArray read(const QString &name) const
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
     }
     QJsonArray reportPanels() const
     {
@@ -44,6 +47,14 @@ class tst_station_e2e : public QObject
         return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll())["panels"].toArray() : QJsonArray();
     }
     static QString serial(int k) { return QStringLiteral("02140005100000%1").arg(k, 2, 10, QLatin1Char('0')); }
+    static QString name(int k) { return k == 1 ? QStringLiteral("Press 1, bay A") : QStringLiteral("Press %1").arg(k); }
+    void writeValues(int panels) const // names for the first panels only
+    {
+        QByteArray text = "serial,name\n";
+        for (int k = 1; k <= panels; ++k)
+            text += (serial(k) + ",\"" + name(k) + "\"\n").toUtf8();
+        write("values.csv", text);
+    }
     void write(const QString &name, const QByteArray &data) const
     {
         QFile f(path(name));
@@ -58,8 +69,6 @@ private slots:
         m_sim.start(QStringLiteral("bash"), { KVX_SOURCE_DIR "/tools/kvx-sim", "--panels", "4", "--dir", m_dir.path(),
                                              KVX_BUILD_DIR });
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("kvx-sim.pid")), 120000);
-        write("values.csv", "serial,name\n" + serial(1).toLatin1() + ",\"Press 1, bay A\"\n" + serial(2).toLatin1()
-                                + ",Press 2\n" + serial(3).toLatin1() + ",Press 3\n");
         QVERIFY(QFile::copy(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"), path("DejaVuSans.ttf")));
         write("blob.bin", QByteArray(300000, 'b'));
     }
@@ -86,6 +95,7 @@ private slots:
     {
         // The fourth panel has no line in the values file.
         write("named.txt", "set name \"${name}\"\nsave\n");
+        writeValues(3);
         QVector<qint64> logSizes;
         for (int k = 1; k <= 4; ++k)
             logSizes << QFileInfo(path(QStringLiteral("panel-%1/panel.log").arg(k))).size();
@@ -102,8 +112,7 @@ private slots:
 
     void recipeOnFour()
     {
-        write("values.csv", "serial,name\n" + serial(1).toLatin1() + ",\"Press 1, bay A\"\n" + serial(2).toLatin1()
-                                + ",Press 2\n" + serial(3).toLatin1() + ",Press 3\n" + serial(4).toLatin1() + ",Press 4\n");
+        writeValues(4);
         write("recipe.txt", "// the line's panels\nset name \"${name}\"\ntime\nupload blob.bin --name \"blob ${index}.bin\"\n"
                             "upload DejaVuSans.ttf\nsave\ncheck DEVNAM \"${name}\"\n");
         const HostResult r = host({ "--log-dir", path("logs"), "run", "recipe.txt", "--values", "values.csv" });
@@ -111,10 +120,7 @@ private slots:
         const QJsonArray panels = reportPanels();
         QCOMPARE(panels.size(), 4);
         for (int k = 1; k <= 4; ++k) {
-            const QString name = k == 1 ? QStringLiteral("Press 1, bay A") : QStringLiteral("Press %1").arg(k);
-            QFile named(path(QStringLiteral("panel-%1/app/device_name.txt").arg(k)));
-            QVERIFY(named.open(QIODevice::ReadOnly));
-            QCOMPARE(named.readAll(), "NAM<" + name.toUtf8() + ">\n");
+            QCOMPARE(read(QStringLiteral("panel-%1/app/device_name.txt").arg(k)), "NAM<" + name(k).toUtf8() + ">\n");
             QVERIFY(QFile::exists(path(QStringLiteral("panel-%1/app/tmp/blob %1.bin").arg(k))));
             QVERIFY(QFile::exists(path(QStringLiteral("panel-%1/app/fonts/DejaVuSans.ttf").arg(k))));
             const QJsonObject p = panels.at(k - 1).toObject();
@@ -144,9 +150,7 @@ private slots:
         const QJsonArray panels = reportPanels();
         QCOMPARE(panels.size(), 5); // each panel once
         QCOMPARE(panels.at(4)["serial"].toString(), serial(5));
-        QFile named(path("panel-5/app/device_name.txt"));
-        QVERIFY(named.open(QIODevice::ReadOnly));
-        QCOMPARE(named.readAll(), QByteArray("NAM<W5>\n"));
+        QCOMPARE(read("panel-5/app/device_name.txt"), QByteArray("NAM<W5>\n"));
     }
 
     void vanishedPanelFailsAlone()
@@ -157,9 +161,7 @@ private slots:
         run.setWorkingDirectory(m_dir.path());
         run.start(QStringLiteral(KVX_HOST_EXECUTABLE), hostArgs({ "run", "big.txt" }));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path("panel-2/app/tmp/big.bin")).size() > 0, 60000);
-        QFile pid(path("panel-2/socat.pid"));
-        QVERIFY(pid.open(QIODevice::ReadOnly));
-        QCOMPARE(::kill(static_cast<pid_t>(pid.readAll().trimmed().toInt()), SIGTERM), 0);
+        QCOMPARE(::kill(static_cast<pid_t>(read("panel-2/socat.pid").trimmed().toInt()), SIGTERM), 0);
         QVERIFY(run.waitForFinished(120000));
         QVERIFY(run.exitCode() != 0);
         const QJsonArray panels = reportPanels();

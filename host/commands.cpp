@@ -382,6 +382,8 @@ const Entry entries[] = {
     { "info", infoCommand },
     { "upload", uploadCommand },
     { "upgrade", upgradeCommand },
+    { "package", packageCommand },
+    { "check", checkCommand },
     { "download", downloadCommand },
     { "time", timeCommand },
     { "tz", tzCommand },
@@ -423,8 +425,11 @@ QString usageText()
         "commands:\n"
         "  info                         hardware report as a table\n"
         "  upload FILE [--name NAME]    send a file (the panel keeps it in tmp/)\n"
-        "  upgrade PACKAGE              send a firmware package; the panel checks,\n"
-        "                               installs it and reboots\n"
+        "  package DIR -o NAME.tar.gz   build a firmware package from a directory\n"
+        "  check PACKAGE                check a package (with -p: against the panel's\n"
+        "                               free flash too)\n"
+        "  upgrade PACKAGE [--force]    check and send a firmware package; the panel\n"
+        "                               checks, installs it and reboots\n"
         "  download PATH [-o OUT]       fetch a file from the panel\n"
         "  time [--tz MINUTES]          set the panel's clock from this PC's local time\n"
         "  tz                           show the panel's time zone offset\n"

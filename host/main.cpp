@@ -22,6 +22,7 @@ int main(int argc, char *argv[])
             options.verbose = true;
         } else if ((a == QLatin1String("-p") || a == QLatin1String("--port")) && i + 1 < args.size()) {
             options.device = args.at(++i);
+            options.deviceGiven = true;
         } else if ((a == QLatin1String("-t") || a == QLatin1String("--timeout")) && i + 1 < args.size()) {
             bool ok = false;
             const double seconds = args.at(++i).toDouble(&ok);

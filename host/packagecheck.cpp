@@ -57,7 +57,10 @@ public:
                 m_state = m_z.total_out == 0 && m_z.total_in < 10 ? NotGzip : Damaged;
         }
         m_short = m_z.avail_out != static_cast<uInt>(n);
-        return m_z.avail_out == 0;
+        const bool full = m_z.avail_out == 0;
+        m_z.next_out = nullptr; // the caller's buffer is its own again
+        m_z.avail_out = 0;
+        return full;
     }
     // The last read failed part way, not at its start.
     bool cutShort() const { return m_short; }

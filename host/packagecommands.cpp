@@ -71,7 +71,7 @@ int packageCommand(Session &, const QStringList &args)
 {
     if (args.size() != 3 || args.at(1) != QLatin1String("-o"))
         return fail(ExitUsage, QStringLiteral("usage: package DIR -o NAME.tar.gz"));
-    const QString target = args.at(2);
+    const QString &target = args.at(2);
     QByteArray gzip;
     QString problem;
     if (!buildPackage(args.at(0), &gzip, &problem))

@@ -384,6 +384,8 @@ const Entry entries[] = {
     { "upgrade", upgradeCommand },
     { "package", packageCommand },
     { "check", checkCommand },
+    { "backup", backupCommand },
+    { "restore", restoreCommand },
     { "download", downloadCommand },
     { "time", timeCommand },
     { "tz", tzCommand },
@@ -431,6 +433,9 @@ QString usageText()
         "  upgrade PACKAGE [--force]    check and send a firmware package; the panel\n"
         "                               checks, installs it and reboots\n"
         "  download PATH [-o OUT]       fetch a file from the panel\n"
+        "  backup DIR                   save the panel's configuration files, report,\n"
+        "                               project files and fonts in DIR/SERIAL\n"
+        "  restore DIR/SERIAL           apply a backup to the panel and save it\n"
         "  time [--tz MINUTES]          set the panel's clock from this PC's local time\n"
         "  tz                           show the panel's time zone offset\n"
         "  exec COMMAND [ARG...]        run a command line on the panel\n"

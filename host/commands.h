@@ -25,4 +25,8 @@ int packageCommand(Session &session, const QStringList &args);
 int checkCommand(Session &session, const QStringList &args);
 int checkPackageFile(Session *panel, const QString &path, bool quietWhenClean);
 
+// Cloning a panel (servicecommands.cpp).
+int backupCommand(Session &session, const QStringList &args);
+int restoreCommand(Session &session, const QStringList &args);
+
 #endif

@@ -185,7 +185,7 @@ int restoreCommand(Session &s, const QStringList &args)
 {
     if (args.size() != 1 || args.at(0).startsWith(QLatin1Char('-')))
         return fail(ExitUsage, QStringLiteral("usage: restore DIR/SERIAL"));
-    const QString dir = args.at(0);
+    const QString &dir = args.at(0);
     if (!QFileInfo::exists(dir + QStringLiteral("/hwcf.txt")))
         return fail(ExitUsage, QStringLiteral("%1 is no backup of a panel (it has no hwcf.txt)").arg(dir));
     const RestorePlan plan = planRestore(dir);

@@ -21,6 +21,7 @@ constexpr int MaxEntries = 10000;             // a firmware package holds far fe
 constexpr qint64 MaxUnpacked = 1LL << 30;     // no panel has a GiB of flash to spare
 constexpr int MaxPath = 4095, MaxComponent = 255;
 constexpr int MaxPanelName = 51;              // the panel keeps 51 bytes of a name
+constexpr qint64 MaxMeta = 1 << 20;           // a long name or extended header
 const char *const configFiles[] = { "sys_conf.txt", "device_name.txt", "lowBatteryConf.txt", "timezone.cfg" };
 
 // The gzip stream, decompressed on demand.
@@ -105,10 +106,10 @@ struct Header
 qint64 octal(const char *field, int length)
 {
     if (static_cast<unsigned char>(field[0]) & 0x80) { // GNU base-256 for large sizes
-        qint64 v = 0;
-        for (int i = 1; i < length; ++i)
+        quint64 v = 0;
+        for (int i = 1; i < length && v < (1ULL << 48); ++i)
             v = (v << 8) | static_cast<unsigned char>(field[i]);
-        return v;
+        return static_cast<qint64>(qMin<quint64>(v, 1ULL << 48)); // beyond any limit below, without overflow
     }
     qint64 v = 0;
     int i = 0;
@@ -270,7 +271,11 @@ struct Checker
                 return false;
             }
             const qint64 padded = (h.size + Block - 1) / Block * Block;
-            if (h.type == 'L' || h.type == 'K' || h.type == 'x') {
+            if (h.type == 'L' || h.type == 'K' || h.type == 'x' || h.type == 'g') {
+                if (h.size > MaxMeta) {
+                    error(QString(), QStringLiteral("a long-name or extended header of %1 bytes: not a tar archive the panel can read").arg(h.size));
+                    return false;
+                }
                 QByteArray data(static_cast<int>(h.size), '\0');
                 if (!in.read(data.data(), data.size()) || !in.skip(padded - h.size))
                     return false;
@@ -278,7 +283,7 @@ struct Checker
                     pending.name = text(data.constData(), data.size());
                 else if (h.type == 'K')
                     pending.link = text(data.constData(), data.size());
-                else
+                else if (h.type == 'x') // a global header ('g') names no entry
                     paxRecords(data, &pending);
                 continue;
             }
@@ -292,7 +297,7 @@ struct Checker
                 return false;
             }
             judgeEntry(h);
-            const bool hasData = h.type == '0' || h.type == '7' || h.type == 'g';
+            const bool hasData = h.type == '0' || h.type == '7';
             summary.unpackedBytes += hasData ? (h.size + 4095) / 4096 * 4096 : (h.type == '5' ? 4096 : 0);
             QByteArray head;
             if (hasData) {

@@ -79,22 +79,18 @@ private slots:
     void builtPackage()
     {
         QTemporaryDir dir;
-        const QString d = dir.path() + "/src";
-        QVERIFY(QDir().mkpath(d + "/lib"));
-        for (const auto &[name, data] : { std::pair{ "pre_install", "#!/bin/sh\n" }, { "post_install", "#!/bin/sh\n" }, { "lib/a.txt", "a" } }) {
+        const QString d = dir.path();
+        auto write = [&d](const QString &name, const QByteArray &data) {
             QFile f(d + '/' + name);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) > 0);
-            f.close();
-            QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner)); // the builder makes the scripts executable
-        }
+            return QDir().mkpath(QFileInfo(f).path()) && f.open(QIODevice::WriteOnly) && f.write(data) == data.size()
+                && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // the builder makes the scripts executable
+        };
+        QVERIFY(write("pre_install", "#!/bin/sh\n") && write("post_install", "#!/bin/sh\n") && write("lib/a.txt", "a"));
         QVERIFY(QFile::link("a.txt", d + "/lib/link"));
         QByteArray first, second;
         QString error;
         QVERIFY2(buildPackage(d, &first, &error), qPrintable(error));
-        QFile::remove(d + "/lib/a.txt"); // a new file: new times, same contents
-        QFile a(d + "/lib/a.txt");
-        QVERIFY(a.open(QIODevice::WriteOnly) && a.write("a") == 1);
-        a.close();
+        QVERIFY(QFile::remove(d + "/lib/a.txt") && write("lib/a.txt", "a")); // new times, same contents
         QVERIFY(buildPackage(d, &second, &error));
         QCOMPARE(second, first);
         PackageSummary summary;

@@ -94,7 +94,8 @@ private slots:
     // which echoes the frame with the first answer and gives the next to each packet or byte the tool sends
     // (the last again when they run out); P2crc, P2cpl, P2cut: packet 2 with damaged data, a damaged block
     // complement, or cut short. Transfers: sizes around a packet's, a padding-only last packet (2048), block
-    // numbers that wrap; an upgrade, whose installer ends in a reboot.
+    // numbers that wrap; an upgrade of bytes that are no package (sent only with --force), whose installer
+    // ends in a reboot.
     void commands_data()
     {
         QTest::addColumn<Run>("run");
@@ -146,7 +147,7 @@ private slots:
         }
         const QByteArray package = randomBytes(70001);
         const QString md5 = QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex();
-        row("upgrade", "upgrade|SRC", 0, "MD5 " + md5 + "[^\n]*\n<RTLD:NOR>", { "SRC" }, package);
+        row("upgrade", "upgrade|SRC|--force", 0, "MD5 " + md5 + "[^\n]*\n<RTLD:NOR>", { "SRC" }, package);
         const QString up = "-t|0.5|upload|SMALL", down = "-t|0.5|download|some/file|-o|OUT";
         const QString silent = "no answer from the panel on %TTY within 0.3 s";
         fake("silent: info", "-t|0.3|info", "", 3, silent);

@@ -1,16 +1,16 @@
-// Building an upgrade package: the tar archive is written with KArchive and
-// compressed with zlib, whose gzip header carries no time or name, so the
+// Building an upgrade package: the tar archive is written with libarchive
+// and compressed with zlib, whose gzip header carries no time or name, so the
 // same directory gives the same bytes and the same MD5 on every PC.
 
 #include "package.h"
 
-#include <KTar>
-#include <QBuffer>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <archive.h>
+#include <archive_entry.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -18,8 +18,10 @@
 namespace {
 
 // 2000-01-01 00:00:00 UTC: any fixed time would do; this one every tar reads.
-const QDateTime fixedTime = QDateTime::fromSecsSinceEpoch(946684800, Qt::UTC);
-const QString owner = QStringLiteral("root");
+constexpr time_t fixedTime = 946684800;
+
+using Archive = std::unique_ptr<struct archive, decltype(&archive_write_free)>;
+using Entry = std::unique_ptr<struct archive_entry, decltype(&archive_entry_free)>;
 
 // The names in one directory, in byte order of their UTF-8 form.
 QStringList sortedNames(const QString &dir)
@@ -37,7 +39,39 @@ QByteArray linkTarget(const QString &path)
     return n < 0 ? QByteArray() : target.left(static_cast<int>(n));
 }
 
-bool addTree(KTar &tar, const QString &root, const QString &rel, QString *error)
+// One entry: owner root, the fixed time, and the file's contents streamed.
+bool addEntry(struct archive *a, const QByteArray &name, const struct stat &st, const QString &path, mode_t mode,
+              QString *error)
+{
+    Entry e(archive_entry_new(), archive_entry_free);
+    archive_entry_set_pathname(e.get(), name.constData());
+    archive_entry_set_mode(e.get(), mode);
+    archive_entry_set_uid(e.get(), 0);
+    archive_entry_set_gid(e.get(), 0);
+    archive_entry_set_uname(e.get(), "root");
+    archive_entry_set_gname(e.get(), "root");
+    archive_entry_set_mtime(e.get(), fixedTime, 0);
+    QFile file(path);
+    if (S_ISLNK(st.st_mode))
+        archive_entry_set_symlink(e.get(), linkTarget(path).constData());
+    if (S_ISREG(st.st_mode)) {
+        archive_entry_set_size(e.get(), st.st_size);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            return false;
+        }
+    }
+    bool ok = archive_write_header(a, e.get()) == ARCHIVE_OK;
+    char chunk[65536];
+    for (qint64 n; ok && file.isOpen() && (n = file.read(chunk, sizeof chunk)) > 0;)
+        ok = archive_write_data(a, chunk, static_cast<size_t>(n)) == n;
+    if (!ok || file.error() != QFile::NoError)
+        *error = QStringLiteral("cannot add %1 to the package: %2")
+                     .arg(path, file.error() != QFile::NoError ? file.errorString() : QString::fromLocal8Bit(archive_error_string(a)));
+    return error->isEmpty();
+}
+
+bool addTree(struct archive *a, const QString &root, const QString &rel, QString *error)
 {
     for (const QString &name : sortedNames(root + QLatin1Char('/') + rel)) {
         const QString entry = rel.isEmpty() ? name : rel + QLatin1Char('/') + name;
@@ -47,36 +81,32 @@ bool addTree(KTar &tar, const QString &root, const QString &rel, QString *error)
             *error = QStringLiteral("cannot read %1").arg(path);
             return false;
         }
-        bool ok = true;
-        if (S_ISLNK(st.st_mode)) {
-            ok = tar.writeSymLink(entry, QFile::decodeName(linkTarget(path)), owner, owner, 0120777, fixedTime,
-                                  fixedTime, fixedTime);
-        } else if (S_ISDIR(st.st_mode)) {
-            ok = tar.writeDir(entry, owner, owner, 040755, fixedTime, fixedTime, fixedTime)
-                && addTree(tar, root, entry, error);
-            if (!error->isEmpty())
-                return false;
-        } else if (S_ISREG(st.st_mode)) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
-                *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-                return false;
-            }
-            const bool installer = rel.isEmpty() && (name == QLatin1String("pre_install") || name == QLatin1String("post_install"));
-            const mode_t mode = (installer || (st.st_mode & S_IXUSR)) ? 0100755 : 0100644;
-            ok = tar.writeFile(entry, file.readAll(), mode, owner, owner, fixedTime, fixedTime, fixedTime)
-                && file.error() == QFile::NoError;
-        } else {
+        const bool installer = rel.isEmpty() && (name == QLatin1String("pre_install") || name == QLatin1String("post_install"));
+        mode_t mode;
+        if (S_ISLNK(st.st_mode))
+            mode = AE_IFLNK | 0777;
+        else if (S_ISDIR(st.st_mode))
+            mode = AE_IFDIR | 0755;
+        else if (S_ISREG(st.st_mode))
+            mode = AE_IFREG | ((installer || (st.st_mode & S_IXUSR)) ? 0755 : 0644);
+        else {
             *error = QStringLiteral("%1 is a device, FIFO or socket: a package holds files, directories and links only").arg(path);
             return false;
         }
-        if (!ok) {
-            *error = QStringLiteral("cannot add %1 to the package: %2").arg(path, tar.errorString());
+        if (!addEntry(a, QFile::encodeName(entry), st, path, mode, error)
+            || (S_ISDIR(st.st_mode) && !addTree(a, root, entry, error)))
             return false;
-        }
     }
     return true;
 }
+
+la_ssize_t appendTo(struct archive *, void *buffer, const void *data, size_t n)
+{
+    static_cast<QByteArray *>(buffer)->append(static_cast<const char *>(data), static_cast<int>(n));
+    return static_cast<la_ssize_t>(n);
+}
+
+} // namespace
 
 bool gzipCompress(const QByteArray &data, QByteArray *out)
 {
@@ -95,8 +125,6 @@ bool gzipCompress(const QByteArray &data, QByteArray *out)
     return rc == Z_STREAM_END;
 }
 
-} // namespace
-
 bool buildPackage(const QString &dir, QByteArray *gzip, QString *error)
 {
     error->clear();
@@ -113,21 +141,22 @@ bool buildPackage(const QString &dir, QByteArray *gzip, QString *error)
             return false;
         }
     }
-    QBuffer tarBytes;
-    KTar tar(&tarBytes);
-    if (!tar.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot start the archive: %1").arg(tar.errorString());
+    // GNU tar's format, which every tar reads, long names included.
+    QByteArray tar;
+    Archive a(archive_write_new(), archive_write_free);
+    if (archive_write_set_format_gnutar(a.get()) != ARCHIVE_OK
+        || archive_write_open2(a.get(), &tar, nullptr, appendTo, nullptr, nullptr) != ARCHIVE_OK) {
+        *error = QStringLiteral("cannot start the archive: %1").arg(QString::fromLocal8Bit(archive_error_string(a.get())));
         return false;
     }
-    if (!addTree(tar, QDir(dir).absolutePath(), QString(), error))
+    if (!addTree(a.get(), QDir(dir).absolutePath(), QString(), error))
         return false;
-    if (!tar.close()) {
-        *error = QStringLiteral("cannot finish the archive: %1").arg(tar.errorString());
+    if (archive_write_close(a.get()) != ARCHIVE_OK) {
+        *error = QStringLiteral("cannot finish the archive: %1").arg(QString::fromLocal8Bit(archive_error_string(a.get())));
         return false;
     }
-    // The end of the archive: two zero blocks, which KTar leaves to the caller.
-    if (!gzipCompress(tarBytes.data() + QByteArray(1024, '\0'), gzip)) {
-        *error = QStringLiteral("cannot compress the archive (%1 bytes)").arg(tarBytes.size());
+    if (!gzipCompress(tar, gzip)) {
+        *error = QStringLiteral("cannot compress the archive (%1 bytes)").arg(tar.size());
         return false;
     }
     return true;

@@ -47,4 +47,7 @@ QString describe(const PackageFinding &finding);
 // same bytes. Returns false with the reason in error.
 bool buildPackage(const QString &dir, QByteArray *gzip, QString *error);
 
+// gzip with a header that holds no time and no name.
+bool gzipCompress(const QByteArray &data, QByteArray *out);
+
 #endif

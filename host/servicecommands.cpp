@@ -9,13 +9,14 @@
 #include "restoreplan.h"
 #include "transfer.h"
 
-#include <KCompressionDevice>
-#include <KTar>
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <archive.h>
+#include <archive_entry.h>
+#include <memory>
 
 namespace {
 
@@ -77,23 +78,29 @@ int backupFonts(Session &s, const QString &target)
     run(s, "rm -f " + fontArchive);
     if (rc != ExitOk)
         return rc == ExitRefused ? fail(rc, QStringLiteral("the panel packed its fonts but cannot send them")) : rc;
-    QBuffer buffer(&archive);
-    KCompressionDevice gzip(&buffer, false, KCompressionDevice::GZip);
-    KTar tar(&gzip);
-    const KArchiveDirectory *dir = tar.open(QIODevice::ReadOnly) ? tar.directory() : nullptr;
-    const KArchiveEntry *fonts = dir ? dir->entry(QStringLiteral("fonts")) : nullptr;
-    if (!fonts || !fonts->isDirectory())
+    std::unique_ptr<struct archive, decltype(&archive_read_free)> a(archive_read_new(), archive_read_free);
+    archive_read_support_filter_gzip(a.get());
+    archive_read_support_format_tar(a.get());
+    if (archive_read_open_memory(a.get(), archive.constData(), static_cast<size_t>(archive.size())) != ARCHIVE_OK)
         return fail(ExitTransfer, QStringLiteral("the panel's font archive cannot be read"));
-    const auto *fontDir = static_cast<const KArchiveDirectory *>(fonts);
     int saved = 0;
-    for (const QString &name : fontDir->entries()) {
-        const KArchiveEntry *e = fontDir->entry(name);
-        if (!e->isFile() || name == QLatin1String("removal")) // the panel's removal list is no font
+    struct archive_entry *e;
+    while ((rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK) {
+        const QString path = QString::fromUtf8(archive_entry_pathname(e));
+        const QString name = path.mid(6); // after "fonts/"
+        // Files of the fonts directory itself; its removal list is no font.
+        if (!path.startsWith(QLatin1String("fonts/")) || name.isEmpty() || name.contains(QLatin1Char('/'))
+            || name == QLatin1String("removal") || archive_entry_filetype(e) != AE_IFREG)
             continue;
-        if ((rc = save(target + QStringLiteral("/fonts/") + name, static_cast<const KArchiveFile *>(e)->data())) != ExitOk)
+        QByteArray data(static_cast<int>(qBound<la_int64_t>(0, archive_entry_size(e), 1 << 30)), '\0');
+        if (archive_read_data(a.get(), data.data(), static_cast<size_t>(data.size())) != data.size())
+            return fail(ExitTransfer, QStringLiteral("the panel's font archive is damaged at %1").arg(path));
+        if ((rc = save(target + QStringLiteral("/fonts/") + name, data)) != ExitOk)
             return rc;
         ++saved;
     }
+    if (rc != ARCHIVE_EOF)
+        return fail(ExitTransfer, QStringLiteral("the panel's font archive is damaged: %1").arg(QString::fromLocal8Bit(archive_error_string(a.get()))));
     out(QStringLiteral("fonts: %1 file(s)").arg(saved));
     return ExitOk;
 }

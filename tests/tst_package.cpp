@@ -4,8 +4,6 @@
 
 #include "package.h"
 
-#include <KCompressionDevice>
-#include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -50,12 +48,8 @@ QByteArray tarOf(const QList<Entry> &entries)
 
 QByteArray gzip(const QByteArray &data)
 {
-    QBuffer out;
-    KCompressionDevice dev(&out, false, KCompressionDevice::GZip);
-    dev.open(QIODevice::WriteOnly);
-    dev.write(data);
-    dev.close();
-    return out.data();
+    QByteArray out;
+    return gzipCompress(data, &out) ? out : QByteArray();
 }
 
 QByteArray elf(char bits, int machine)

@@ -9,10 +9,11 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <climits>
 #include <cstdio>
+
+using namespace hostlink;
 
 namespace {
 
@@ -65,7 +66,7 @@ int startFailure(Session &s, UploadStart start, const QByteArray &seen, const QS
     case UploadStart::Broken:
         break;
     }
-    return s.linkFailure(start == UploadStart::Broken ? PanelLink::Broken : PanelLink::TimedOut,
+    return s.linkFailure(start == UploadStart::Broken ? Link::Broken : Link::TimedOut,
                          QStringLiteral("the panel to take the upload"), ms);
 }
 
@@ -83,17 +84,12 @@ TransferTiming timingFor(const Session &s, qint64 size)
 
 int uploadCommand(Session &s, const QStringList &args)
 {
-    QString path, name;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--name") && i + 1 < args.size())
-            name = args.at(++i);
-        else if (path.isEmpty() && !args.at(i).startsWith(QLatin1String("--")))
-            path = args.at(i);
-        else
-            return fail(ExitUsage, QStringLiteral("usage: upload FILE [--name NAME]"));
-    }
-    if (path.isEmpty())
+    QCommandLineParser parser;
+    const QCommandLineOption nameOption(QStringLiteral("name"), QString(), QStringLiteral("NAME"));
+    if (!parseCommandLine(parser, args, { nameOption }) || parser.positionalArguments().size() != 1)
         return fail(ExitUsage, QStringLiteral("usage: upload FILE [--name NAME]"));
+    const QString path = parser.positionalArguments().at(0);
+    QString name = parser.value(nameOption);
     QFile file;
     int rc = openUpload(path, &file, &name);
     if (rc == ExitOk)
@@ -110,7 +106,7 @@ int uploadCommand(Session &s, const QStringList &args)
         return startFailure(s, start, seen, name, ms);
 
     Progress progress(QStringLiteral("upload"), size);
-    const TransferOutcome o = sendFile(s.link(), file, size, timingFor(s, size), progress);
+    const TransferOutcome o = sendFile(s.link(), file, size, timingFor(s, size), [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QString());
@@ -124,10 +120,12 @@ int uploadCommand(Session &s, const QStringList &args)
 
 int upgradeCommand(Session &s, const QStringList &args)
 {
-    const bool force = args.contains(QStringLiteral("--force"));
-    const QStringList rest = QStringList(args).filter(QRegularExpression(QStringLiteral("^(?!--force$)")));
-    if (rest.size() != 1 || args.size() - rest.size() > 1)
+    QCommandLineParser parser;
+    const QCommandLineOption forceOption(QStringLiteral("force"));
+    if (!parseCommandLine(parser, args, { forceOption }) || parser.positionalArguments().size() != 1)
         return fail(ExitUsage, QStringLiteral("usage: upgrade PACKAGE [--force]"));
+    const bool force = parser.isSet(forceOption);
+    const QStringList rest = parser.positionalArguments();
     QFile file;
     QString name;
     int rc = openUpload(rest.at(0), &file, &name);
@@ -161,18 +159,17 @@ int upgradeCommand(Session &s, const QStringList &args)
 
     Progress progress(QStringLiteral("upgrade"), size);
     const TransferTiming timing = timingFor(s, size);
-    const TransferOutcome o = sendFile(s.link(), file, size, timing, progress);
+    const TransferOutcome o = sendFile(s.link(), file, size, timing, [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QStringLiteral("; the panel reboots without installing"));
 
     // The verdict follows the EOT's acknowledgement at once.
-    const PanelLink::Status st = s.link().waitForSize(10, QDeadlineTimer(timing.answerMs));
+    const Link::Status st = s.link().waitForSize(10, QDeadlineTimer(timing.answerMs));
     const QByteArray verdict = s.link().buffer().left(10);
-    if (st != PanelLink::Ok)
+    if (st != Link::Ok)
         return s.linkFailure(st, QStringLiteral("the panel's verdict on the package"), timing.answerMs);
-    if (s.options().verbose)
-        fprintf(stderr, "< %s\n", qPrintable(printable(verdict)));
+    s.link().trace('<', verdict);
     out(QStringLiteral("Sent %1 (%2 bytes, MD5 %3) in %4 s (%5); the panel checked it in %6 s.")
             .arg(name)
             .arg(size)
@@ -191,15 +188,12 @@ int upgradeCommand(Session &s, const QStringList &args)
 
 int downloadCommand(Session &s, const QStringList &args)
 {
-    QString path, target;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("-o") && i + 1 < args.size())
-            target = args.at(++i);
-        else if (path.isEmpty() && !args.at(i).startsWith(QLatin1Char('-')))
-            path = args.at(i);
-        else
-            return fail(ExitUsage, QStringLiteral("usage: download PATH [-o OUT]"));
-    }
+    QCommandLineParser parser;
+    const QCommandLineOption outOption(QStringLiteral("o"), QString(), QStringLiteral("OUT"));
+    if (!parseCommandLine(parser, args, { outOption }) || parser.positionalArguments().size() != 1)
+        return fail(ExitUsage, QStringLiteral("usage: download PATH [-o OUT]"));
+    const QString path = parser.positionalArguments().at(0);
+    QString target = parser.value(outOption);
     QString problem;
     if (path.isEmpty())
         return fail(ExitUsage, QStringLiteral("usage: download PATH [-o OUT]"));
@@ -228,7 +222,7 @@ int downloadCommand(Session &s, const QStringList &args)
         return fail(ExitRefused, QStringLiteral("the panel cannot send %1 (no such file, or not readable)").arg(path));
 
     Progress progress(QStringLiteral("download"), size);
-    const TransferOutcome o = receiveFile(s.link(), sink, size, timingFor(s, 0), progress);
+    const TransferOutcome o = receiveFile(s.link(), sink, size, timingFor(s, 0), [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QString());

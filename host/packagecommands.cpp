@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+using hostlink::printable;
+
 namespace {
 
 void printFindings(const QList<PackageFinding> &findings)
@@ -69,12 +71,14 @@ int checkPackageFile(Session *panel, const QString &path, bool quietWhenClean)
 
 int packageCommand(Session &, const QStringList &args)
 {
-    if (args.size() != 3 || args.at(1) != QLatin1String("-o"))
+    QCommandLineParser parser;
+    const QCommandLineOption outOption(QStringLiteral("o"), QString(), QStringLiteral("NAME"));
+    if (!parseCommandLine(parser, args, { outOption }) || parser.positionalArguments().size() != 1 || !parser.isSet(outOption))
         return fail(ExitUsage, QStringLiteral("usage: package DIR -o NAME.tar.gz"));
-    const QString &target = args.at(2);
+    const QString target = parser.value(outOption);
     QByteArray gzip;
     QString problem;
-    if (!buildPackage(args.at(0), &gzip, &problem))
+    if (!buildPackage(parser.positionalArguments().at(0), &gzip, &problem))
         return fail(ExitUsage, problem);
     PackageSummary summary;
     const QList<PackageFinding> findings = checkPackageData(gzip, QFileInfo(target).fileName(), &summary);

@@ -18,6 +18,8 @@
 #include <archive_entry.h>
 #include <memory>
 
+using namespace hostlink;
+
 namespace {
 
 const char *const configFiles[] = { "sys_conf.txt", "device_name.txt", "lowBatteryConf.txt", "timezone.cfg" };
@@ -42,7 +44,7 @@ int fetch(Session &s, const QByteArray &path, QByteArray *data)
     Progress progress(QString::fromLatin1(path), size);
     TransferTiming timing;
     timing.answerMs = s.deadlineMs(timing.answerMs);
-    const TransferOutcome o = receiveFile(s.link(), sink, size, timing, progress);
+    const TransferOutcome o = receiveFile(s.link(), sink, size, timing, [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return fail(o.kind == TransferOutcome::Broken ? ExitDevice : ExitTransfer,
@@ -178,7 +180,7 @@ int uploadFont(Session &s, const QString &path)
     Progress progress(QString::fromUtf8(name), file.size());
     TransferTiming timing;
     timing.answerMs = s.deadlineMs(timing.answerMs);
-    const TransferOutcome o = sendFile(s.link(), file, file.size(), timing, progress);
+    const TransferOutcome o = sendFile(s.link(), file, file.size(), timing, [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return fail(ExitTransfer, QStringLiteral("upload of the font %1 failed: %2").arg(path, o.message));

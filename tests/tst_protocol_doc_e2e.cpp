@@ -1,9 +1,14 @@
 // docs/protocol.md replayed: every ```exchange block of the document is sent
-// to a simulated panel, in order, and the panel's bytes are compared with the
-// document's. A document that drifts from the panel fails here.
+// to a simulated panel, in order, through the host link library, and the
+// panel's bytes are compared with the document's. A document that drifts from
+// the panel fails here.
 
+#include "fddevice.h"
+#include "link.h"
 #include "panelsession.h"
 #include "xmodem.h"
+
+#include <memory>
 
 #include <QFile>
 #include <QRegularExpression>
@@ -57,11 +62,13 @@ class tst_protocol_doc_e2e : public QObject
 {
     Q_OBJECT
     PanelSession panel;
+    std::unique_ptr<FdDevice> device;
+    std::unique_ptr<hostlink::Link> peer;
 
     // Takes in the panel's bytes for up to ms, and lets its diagnostics flow.
     void wait(int ms)
     {
-        panel.link.fill(ms);
+        peer->fill(QDeadlineTimer(ms));
         panel.allLines();
     }
 
@@ -70,14 +77,14 @@ class tst_protocol_doc_e2e : public QObject
     {
         const QRegularExpression re("^(?:" + pattern + ")");
         for (QDeadlineTimer deadline(10000);; wait(20)) {
-            const QString got = QString::fromLatin1(panel.link.buffer());
+            const QString got = QString::fromLatin1(peer->buffer());
             const QRegularExpressionMatch m = re.match(got, 0, QRegularExpression::PartialPreferCompleteMatch);
             if (m.hasMatch()) {
-                panel.link.buffer().remove(0, m.capturedLength());
+                peer->buffer().remove(0, m.capturedLength());
                 return true;
             }
             if ((!got.isEmpty() && !m.hasPartialMatch()) || deadline.hasExpired()) {
-                *error = "the panel sent \"" + QString::fromLatin1(panel.link.buffer().left(200).toPercentEncoding(" #<>:_")) + '"';
+                *error = "the panel sent \"" + QString::fromLatin1(peer->buffer().left(200).toPercentEncoding(" #<>:_")) + '"';
                 return false;
             }
         }
@@ -89,6 +96,9 @@ private slots:
         panel.sysroot.populate();
         panel.sysroot.makeAppDir("tmp");
         QVERIFY(panel.start());
+        device = std::make_unique<FdDevice>(panel.link.masterFd());
+        QVERIFY(device->open(QIODevice::ReadWrite));
+        peer = std::make_unique<hostlink::Link>(*device);
     }
 
     // A block that failed may leave a download running and bytes behind:
@@ -96,8 +106,9 @@ private slots:
     void cleanup()
     {
         if (QTest::currentTestFailed()) {
-            panel.send(QByteArray(1, xmodem::CAN));
-            panel.readFor(500);
+            peer->write(QByteArray(1, xmodem::CAN), QDeadlineTimer(1000));
+            wait(500);
+            peer->buffer().clear();
         }
     }
 
@@ -135,7 +146,7 @@ private slots:
             else if (!tokens(rest, &bytes, &pattern) || (kind != ">" && kind != "<" && kind != "<~"))
                 QFAIL(qPrintable("cannot read: " + line));
             else if (kind == ">")
-                panel.send(bytes);
+                QCOMPARE(peer->write(bytes, QDeadlineTimer(5000)), hostlink::Link::Ok);
             else if (kind == "<~")
                 leading = anyLeadingPart(bytes);
             else

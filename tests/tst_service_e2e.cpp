@@ -2,6 +2,7 @@
 // built by the tool, checked and installed up to the panel's reboot; and a
 // panel cloned by backup and restore onto one with another serial number.
 
+#include "craftedpackage.h"
 #include "panelsession.h"
 
 #include <QtTest>
@@ -70,14 +71,15 @@ private slots:
         QFile::copy("/bin/true", src + "/bin/tool"); // a PC program, but not one the installer runs
         HostRun r = runHost(b, { "package", src, "-o", pkg });
         QVERIFY2(r.exitCode == 0 && r.out.contains(QRegularExpression("fw.tar.gz: \\d+ bytes, MD5 [0-9a-f]{32}\n")), qPrintable(r.out));
-        QFile::copy(pkg, work.filePath("my fw.tar.gz"));
-        r = runHost(b, { "upgrade", work.filePath("my fw.tar.gz") });
-        QVERIFY2(r.exitCode == 1 && r.out.contains("has a blank") && r.out.contains("not sent"), qPrintable(r.out));
-        QFile::remove(src + "/post_install");
-        QFile::copy("/bin/true", src + "/post_install");
-        r = runHost(b, { "package", src, "-o", work.filePath("x86.tar.gz") });
-        QVERIFY2(r.exitCode == 1 && r.out.contains("error: post_install: an x86-64 program"), qPrintable(r.out));
-        QVERIFY(!QFile::exists(work.filePath("x86.tar.gz")));
+        QFile bad(work.filePath("bad.tar.gz")); // what the panel would only find out after the transfer
+        const crafted::Entry x86{ "post_install", '0', 0755, crafted::elf(2, 62), {} }, escape{ "lib/../../x", '0', 0644, "x", {} };
+        QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(crafted::gzip(crafted::tarOf({ crafted::pre, x86, escape }))) > 0);
+        bad.close();
+        r = runHost(b, { "check", bad.fileName() });
+        QVERIFY2(r.exitCode == 1 && r.out.contains("error: post_install: an x86-64 program")
+                     && r.out.contains("error: lib/../../x: \"..\" in the path"), qPrintable(r.out));
+        r = runHost(b, { "upgrade", bad.fileName() });
+        QVERIFY2(r.exitCode == 1 && r.out.contains("bad.tar.gz not sent"), qPrintable(r.out));
         r = runHost(b, { "check", pkg });
         QVERIFY2(r.exitCode == 0 && r.out.contains("0 error(s), 0 warning(s)"), qPrintable(r.out));
         r = runHost(b, { "upgrade", pkg });

@@ -354,6 +354,8 @@ QList<PackageFinding> checkPackage(const QString &path, PackageSummary *summary)
 {
     QFile file(path);
     const QString name = QFileInfo(path).fileName();
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) // a FIFO would hold the open
+        return { { PackageFinding::Error, name, QStringLiteral("%1 is not a regular file").arg(path) } };
     if (!file.open(QIODevice::ReadOnly))
         return { { PackageFinding::Error, name, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()) } };
     if (file.size() > MaxUnpacked)

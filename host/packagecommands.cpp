@@ -7,6 +7,7 @@
 #include "replies.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -76,6 +77,10 @@ int packageCommand(Session &, const QStringList &args)
     if (!parseCommandLine(parser, args, { outOption }) || parser.positionalArguments().size() != 1 || !parser.isSet(outOption))
         return fail(ExitUsage, QStringLiteral("usage: package DIR -o NAME.tar.gz"));
     const QString target = parser.value(outOption);
+    const QString source = QDir(parser.positionalArguments().at(0)).absolutePath();
+    if (QFileInfo(target).absoluteFilePath().startsWith(source + QLatin1Char('/')))
+        return fail(ExitUsage, QStringLiteral("%1 would lie inside the directory it packs (and a second run would pack "
+                                              "the first package); write it elsewhere").arg(target));
     QByteArray gzip;
     QString problem;
     if (!buildPackage(parser.positionalArguments().at(0), &gzip, &problem))

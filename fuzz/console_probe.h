@@ -26,7 +26,7 @@ public:
     // Drops the frame being collected, as if its closing '#' never came.
     static void dropFrame(USB_console &c)
     {
-        c.consoleState = 0;
+        c.consoleState = ConsoleIdle;
         c.cmdIndex = 0;
     }
     static const char *fileName(const USB_console &c) { return c.fileName; }
@@ -41,7 +41,7 @@ public:
         c.fileName[sizeof c.fileName - 1] = '\0';
         c.totalSize = size;
         c.remainSize = static_cast<unsigned int>(size);
-        c.runtimeLoad = 0;
+        c.runtimeLoad = PlainLoad;
         c.StartXmodem();
     }
     static void read(USB_console &c) { c.ReadSerial(); }

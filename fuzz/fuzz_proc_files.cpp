@@ -3,7 +3,7 @@
 // /proc/stat and the process's own stat file.
 //
 // Input: the file's contents, written as proc/meminfo, proc/stat and
-// proc/<pid>/stat alike.
+// proc/self/stat (where the simulation finds the process's own) alike.
 
 #include "fuzz_support.h"
 #include "hdw_config.h"
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     fuzz::setUp(argc, argv);
     meminfoPath = fuzz::sysrootPath(QStringLiteral("proc/meminfo"));
     statPath = fuzz::sysrootPath(QStringLiteral("proc/stat"));
-    pidStatPath = fuzz::sysrootPath(QStringLiteral("proc/%1/stat").arg(QCoreApplication::applicationPid()));
+    pidStatPath = fuzz::sysrootPath(QStringLiteral("proc/self/stat"));
     QDir().mkpath(QFileInfo(pidStatPath).absolutePath());
     fuzz::writeFile(pidStatPath, nullptr, 0);
     // Constructed once: it opens the two stat files and keeps them open, as

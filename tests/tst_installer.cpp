@@ -15,7 +15,9 @@
 class ConsoleProbe
 {
 public:
-    static void setPackage(USB_console &c, const char *name) { qstrncpy(c.fileName, name, sizeof c.fileName); }
+    static void setPackage(USB_console &c, const char *name) { c.installPackage = QString::fromLatin1(name); }
+    // A LOAD or RTLD frame between the steps names another file.
+    static void announce(USB_console &c, const char *name) { qstrncpy(c.fileName, name, sizeof c.fileName); }
     static bool armed(const USB_console &c) { return c.upgradeTimer->isActive(); }
     static QString next(const USB_console &c) { return QString("%1/%2").arg(c.upgradeState).arg(c.upgradeTimer->interval()); }
     static int state(const USB_console &c) { return c.upgradeState; }
@@ -102,13 +104,14 @@ private slots:
         const int reboots = sysroot.rebootCount();
 
         StdoutCapture out;
-        console->onUpgradeStatusChange(2);
+        console->onUpgradeStatusChange(UpgradePreInstall);
         QStringList taken;
         QStringList before; // the window before the reboot step
         while (ConsoleProbe::armed(*console) && taken.size() < 5) {
             taken << ConsoleProbe::next(*console);
-            if (ConsoleProbe::state(*console) == 5)
+            if (ConsoleProbe::state(*console) == UpgradeReboot)
                 before = QStringList { console->statusLabel->text(), console->messageLabel->text() };
+            ConsoleProbe::announce(*console, "other.tgz"); // unpacked, it would leave no post_install
             ConsoleProbe::fire(*console);
         }
         QCOMPARE(taken.join(' '), trail);

@@ -1,5 +1,6 @@
 // End to end: the serial link's failure path. A host that goes away and comes
-// back is greeted again; a frame cut off by the failure closes the link.
+// back is greeted again; BOOT, or a frame cut off by the failure, ends the
+// process, and the one started after it serves the host.
 
 #include "panelsession.h"
 
@@ -12,7 +13,8 @@ class tst_link_e2e : public QObject
 private slots:
     void reopenGreetsHost();
     void reopenGreetsEveryTime();
-    void cutFrameClosesLink();
+    void endsProcess_data();
+    void endsProcess();
     void missingTerminalNeverAnswers();
 };
 
@@ -58,20 +60,36 @@ void tst_link_e2e::reopenGreetsEveryTime()
     QCOMPARE(s.command("#hwcf#"), QByteArray("#hwcf#\n\r"));
 }
 
-void tst_link_e2e::cutFrameClosesLink()
+void tst_link_e2e::endsProcess_data()
 {
+    QTest::addColumn<bool>("cutFrame");
+    QTest::newRow("BOOT") << false;
+    QTest::newRow("frame cut by a link failure") << true;
+}
+
+void tst_link_e2e::endsProcess()
+{
+    QFETCH(bool, cutFrame);
+    // The process ends: a platform that LeakSanitizer finds clean at exit.
+    const QStringList platform { "QT_QPA_PLATFORM=minimal:fontconfig" };
     PanelSession s;
     s.sysroot.populate();
-    QVERIFY(s.start());
-    s.send("#HW");
-    QCOMPARE(s.readExactly(3), QByteArray("#HW"));
-    QVERIFY(replaceHost(s));
-    QVERIFY(s.waitForLine("Reboot: Wrong console mode", 4000));
-    QCOMPARE(s.readUntil("<BOOT:NOR>", 2000), QByteArray("<BOOT:NOR>"));
-    // The link is closed for good: nothing is read or answered any more.
-    s.send("#HWCF#");
-    QCOMPARE(s.readFor(500), QByteArray());
-    QCOMPARE(s.process.state(), QProcess::Running);
+    QVERIFY(s.start(true, platform));
+    if (cutFrame) {
+        s.send("#HW");
+        QCOMPARE(s.readExactly(3), QByteArray("#HW"));
+        QVERIFY(replaceHost(s));
+        QVERIFY(s.waitForLine("Reboot: Wrong console mode", 4000));
+    } else {
+        s.send("#BOOT#");
+    }
+    QCOMPARE(s.readUntil("<BOOT:NOR>", 2000), QByteArray(cutFrame ? "<BOOT:NOR>" : "#BOOT#<BOOT:NOR>"));
+    QVERIFY(s.process.state() == QProcess::NotRunning || s.process.waitForFinished(5000)); // false if already seen to end
+    QCOMPARE(s.process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(s.process.exitCode() == 0, qPrintable(s.stderrText()));
+    // What the service does next: a fresh process answers the host.
+    QVERIFY(s.start(true, platform));
+    QCOMPARE(s.command("#SLTZ#"), QByteArray("#SLTZ#<LOTIZO:   0>\n\r"));
 }
 
 void tst_link_e2e::missingTerminalNeverAnswers()

@@ -49,6 +49,7 @@ void tst_startup::startsAndServesLink()
     s.sysroot.populate();
     QVERIFY(s.start());
     QVERIFY(s.allLines().contains("+++CXM"));
+    QVERIFY(!s.allLines().contains("HWI: Read <PID>/stat error"));
     // No greeting at start.
     QCOMPARE(s.readFor(300), QByteArray());
 }
@@ -57,8 +58,10 @@ void tst_startup::missingTerminalStillStarts()
 {
     PanelSession s;
     s.sysroot.populate();
+    QVERIFY(QFile::remove(s.sysroot.path("proc/self/stat")));
     QVERIFY(s.start(false));
     QVERIFY(s.allLines().contains("---CXM:Can't Open Serial Port"));
+    QVERIFY(s.allLines().contains("HWI: Read <PID>/stat error")); // still said when the file is missing
     QCOMPARE(s.process.state(), QProcess::Running);
 }
 

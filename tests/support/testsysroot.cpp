@@ -95,6 +95,7 @@ void TestSysroot::populate() const
                               "Cached:            128000 kB\n"
                               "SwapCached:             0 kB\n");
     writeFile("proc/stat", "cpu  100 0 50 1000 10 0 5 0 0 0\ncpu0 100 0 50 1000 10 0 5 0 0 0\n");
+    writeFile("proc/self/stat", "1234 (kvx_recovery) S 1 1234 1234 0 -1 4194560 100 0 0 0 15 7 3 0 20 0 1 0 100 1000 10\n");
 }
 
 static unsigned char bcd(int v)

@@ -20,7 +20,8 @@ const QHash<QString, char> names{ { "SOH", 1 }, { "STX", 2 }, { "EOT", 4 }, { "A
                                   { "CAN", 0x18 }, { "SUB", 0x1A }, { "LF", '\n' }, { "CR", '\r' } };
 
 // The bytes of a line's tokens, and as a pattern: VALUE matches a measured
-// value (anything up to the next '>'). Empty on a token it cannot read.
+// value (anything up to the next '>'). False on a token it cannot read, and
+// on a CRC with fewer than 1024 bytes before it.
 bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
 {
     static const QRegularExpression token("\\s*(?:\"((?:[^\"\\\\]|\\\\.)*)(\")|(0x[0-9A-Fa-f]{2})|([A-Z]+))(?:\\*(\\d+))?");
@@ -37,6 +38,8 @@ bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
             continue;
         }
         if (m.captured(4) == "CRC") {
+            if (bytes->size() < 1024)
+                return false;
             const unsigned crc = xmodem::crc16(reinterpret_cast<const unsigned char *>(bytes->right(1024).constData()), 1024);
             one = QByteArray(1, static_cast<char>(crc >> 8)) + static_cast<char>(crc & 0xff);
         }

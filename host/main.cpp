@@ -33,6 +33,7 @@ int main(int argc, char *argv[])
     options.verbose = parser.isSet(verbose);
     if (parser.isSet(port))
         options.device = parser.value(port);
+    options.deviceGiven = parser.isSet(port);
     if (parser.isSet(timeout)) {
         bool ok = false;
         const double seconds = parser.value(timeout).toDouble(&ok);

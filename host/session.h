@@ -22,6 +22,7 @@ enum ExitCode {
 struct HostOptions
 {
     QString device = QStringLiteral("/dev/ttyACM0");
+    bool deviceGiven = false; // -p was given: commands that can work without a panel use it
     int timeoutMs = -1; // -1: each command's own deadline
     bool verbose = false;
 };

@@ -27,4 +27,16 @@ int uploadCommand(Session &session, const QStringList &args);
 int upgradeCommand(Session &session, const QStringList &args);
 int downloadCommand(Session &session, const QStringList &args);
 
+// The upgrade packages (packagecommands.cpp). checkPackageFile prints the
+// findings (with a panel: also against its free flash) and returns ExitOk
+// when there is no error; quietWhenClean leaves out the summary of a
+// package without findings.
+int packageCommand(Session &session, const QStringList &args);
+int checkCommand(Session &session, const QStringList &args);
+int checkPackageFile(Session *panel, const QString &path, bool quietWhenClean);
+
+// Cloning a panel (servicecommands.cpp).
+int backupCommand(Session &session, const QStringList &args);
+int restoreCommand(Session &session, const QStringList &args);
+
 #endif

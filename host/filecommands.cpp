@@ -120,20 +120,29 @@ int uploadCommand(Session &s, const QStringList &args)
 
 int upgradeCommand(Session &s, const QStringList &args)
 {
-    if (args.size() != 1)
-        return fail(ExitUsage, QStringLiteral("usage: upgrade PACKAGE"));
+    QCommandLineParser parser;
+    const QCommandLineOption forceOption(QStringLiteral("force"));
+    if (!parseCommandLine(parser, args, { forceOption }) || parser.positionalArguments().size() != 1)
+        return fail(ExitUsage, QStringLiteral("usage: upgrade PACKAGE [--force]"));
+    const bool force = parser.isSet(forceOption);
+    const QStringList rest = parser.positionalArguments();
     QFile file;
     QString name;
-    int rc = openUpload(args.at(0), &file, &name);
+    int rc = openUpload(rest.at(0), &file, &name);
+    if (rc == ExitOk)
+        rc = s.open();
     if (rc != ExitOk)
+        return rc;
+    // A package the panel cannot install still costs it a reboot: check first.
+    rc = checkPackageFile(&s, rest.at(0), true);
+    if (rc == ExitUsage && !force)
+        return fail(ExitUsage, QStringLiteral("%1 not sent; --force sends it all the same").arg(rest.at(0)));
+    if (rc != ExitOk && rc != ExitUsage)
         return rc;
     QCryptographicHash md5(QCryptographicHash::Md5);
     if (!md5.addData(&file) || !file.seek(0))
-        return fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(args.at(0), file.errorString()));
+        return fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(rest.at(0), file.errorString()));
     const QByteArray digest = md5.result().toHex();
-    rc = s.open();
-    if (rc != ExitOk)
-        return rc;
 
     const qint64 size = file.size();
     const QByteArray frame = "#RTLD<" + name.toLocal8Bit() + ">[" + digest + "]" + QByteArray::number(size) + "#";

@@ -41,6 +41,7 @@ int main(int argc, char *argv[])
     options.targets.ports = parser.values(port);
     if (options.targets.ports.size() == 1)
         options.host.device = options.targets.ports.at(0);
+    options.host.deviceGiven = parser.isSet(port);
     if (parser.isSet(timeout)) {
         bool ok = false;
         const double seconds = parser.value(timeout).toDouble(&ok);

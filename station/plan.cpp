@@ -22,7 +22,7 @@ public:
 };
 
 // check TAG VALUE: the panel's hardware report must show VALUE for TAG.
-int checkCommand(const HostOptions &options, const QStringList &args)
+int valueCheck(const HostOptions &options, const QStringList &args)
 {
     if (args.size() != 2 || !isReportTag(args.at(0)))
         return fail(ExitUsage, QStringLiteral("usage: check TAG VALUE, TAG one of the hardware report's "
@@ -51,7 +51,11 @@ int checkCommand(const HostOptions &options, const QStringList &args)
 
 QStringList recipeCommands()
 {
-    return commandNames() << QStringLiteral("check");
+    // package works on the PC alone; check is kvx-host's package check with
+    // one argument and the value check with two.
+    QStringList names = commandNames();
+    names.removeAll(QStringLiteral("package"));
+    return names;
 }
 
 QHash<QString, QString> panelValues(const PanelInfo &info, int index, const ValuesTable &values)
@@ -72,6 +76,7 @@ bool planPanel(const Recipe &recipe, const ValuesTable &values, const PanelInfo 
     const QHash<QString, QString> v = panelValues(info, index, values);
     HostOptions check = host;
     check.device = info.port;
+    check.deviceGiven = true;
     check.checkOnly = true;
     for (const RecipeStep &step : recipe.steps) {
         const QString where = QStringLiteral("%1:%2: panel %3: ").arg(recipe.file).arg(step.line).arg(info.serial);
@@ -102,7 +107,7 @@ bool planPanel(const Recipe &recipe, const ValuesTable &values, const PanelInfo 
 
 int runStep(const HostOptions &options, const QStringList &command)
 {
-    if (command.value(0) == QLatin1String("check"))
-        return checkCommand(options, command.mid(1));
+    if (command.value(0) == QLatin1String("check") && command.size() == 3)
+        return valueCheck(options, command.mid(1));
     return runCommand(options, command.value(0), command.mid(1));
 }

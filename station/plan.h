@@ -32,7 +32,8 @@ bool planPanel(const Recipe &recipe, const ValuesTable &values, const PanelInfo 
                const HostOptions &host, PanelPlan *plan, QString *problem);
 
 // Runs one step on the panel (options.device): a kvx-host command, or
-// check TAG VALUE. Returns its exit code.
+// check TAG VALUE (check with one argument is the package check). Returns its
+// exit code.
 int runStep(const HostOptions &options, const QStringList &command);
 
 #endif

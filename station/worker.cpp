@@ -74,6 +74,7 @@ PanelWorker::PanelWorker(const PanelPlan &plan, const HostOptions &host, const Q
     , m_ended(ended)
 {
     m_host.device = plan.info.port;
+    m_host.deviceGiven = true;
     m_host.verbose = !logDir.isEmpty(); // the frames go to the log only
     const PanelInfo &i = plan.info;
     m_view.result = { i.port, i.serial, i.model, i.firmware, {}, static_cast<int>(plan.commands.size()), false, {} };

@@ -95,7 +95,8 @@ private slots:
     // ack (nak, can or nothing); "GETF fault" sends a 3000-byte file with packet 2 damaged in its data (crc) or
     // block complement (cpl), cut short, replaced by an early EOT (end) or by the line's end (gone), held back
     // (stall), or with packet 1 sent twice. Transfers: sizes around a packet's, a padding-only last packet (2048),
-    // block numbers that wrap; an upgrade, whose installer ends in a reboot.
+    // block numbers that wrap; an upgrade of bytes that are no package (sent only with --force), whose installer
+    // ends in a reboot.
     void commands_data()
     {
         QTest::addColumn<Run>("run");
@@ -148,7 +149,7 @@ private slots:
         }
         const QByteArray package = randomBytes(70001);
         const QString md5 = QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex();
-        row("upgrade", "upgrade|SRC", 0, "MD5 " + md5 + "[^\n]*\n<RTLD:NOR>", { "SRC" }, package);
+        row("upgrade", "upgrade|SRC|--force", 0, "MD5 " + md5 + "[^\n]*\n<RTLD:NOR>", { "SRC" }, package);
         const QString up = "-t|0.5|upload|SMALL", down = "-t|0.5|download|some/file|-o|OUT";
         const QString silent = "no answer from the panel on %TTY within 0.3 s";
         fake("silent: info", "-t|0.3|info", "", 3, silent);

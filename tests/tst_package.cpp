@@ -1,0 +1,105 @@
+// In process: packages built from a directory, and the check of packages
+// crafted entry by entry.
+
+#include "craftedpackage.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace crafted;
+
+class tst_package : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void builtPackage()
+    {
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        auto write = [&d](const QString &name, const QByteArray &data) {
+            QFile f(d + '/' + name);
+            return QDir().mkpath(QFileInfo(f).path()) && f.open(QIODevice::WriteOnly) && f.write(data) == data.size()
+                && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // the builder makes the scripts executable
+        };
+        QVERIFY(write("pre_install", "#!/bin/sh\n") && write("post_install", "#!/bin/sh\n") && write("lib/a.txt", "a"));
+        QVERIFY(QFile::link("a.txt", d + "/lib/link"));
+        QByteArray first, second;
+        QString error;
+        QVERIFY2(buildPackage(d, &first, &error), qPrintable(error));
+        QVERIFY(QFile::remove(d + "/lib/a.txt") && write("lib/a.txt", "a")); // new times, same contents
+        QVERIFY(buildPackage(d, &second, &error));
+        QCOMPARE(second, first);
+        PackageSummary summary;
+        QCOMPARE(checkPackageData(first, "p.tar.gz", &summary).size(), 0);
+        QCOMPARE(summary.entries, 5);
+        QFile::remove(d + "/pre_install");
+        QVERIFY(!buildPackage(d, &second, &error));
+        QVERIFY2(error.contains("has no pre_install file"), qPrintable(error));
+    }
+
+    void findings_data()
+    {
+        QTest::addColumn<QByteArray>("package");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // one line of describe(), or "" for none
+        const QByteArray good = gzip(tarOf({ pre, post }));
+        auto with = [](QList<Entry> extra) { return gzip(tarOf(QList<Entry>{ pre, post } + extra)); };
+        auto post2 = [](Entry e) { return gzip(tarOf({ pre, e })); };
+        QTest::newRow("good") << good << "p.tar.gz" << "";
+        QTest::newRow("0 bytes") << QByteArray() << "p.tar.gz" << "error: p.tar.gz: the package is empty (0 bytes): not a gzip file";
+        QTest::newRow("not gzip") << tarOf({ pre, post }) << "p.tar.gz" << "error: p.tar.gz: not a gzip file";
+        QTest::newRow("not tar") << gzip(QByteArray(2048, 'x')) << "p.tar.gz" << "error: not a tar archive (the first header is not one)";
+        QTest::newRow("truncated") << good.left(good.size() / 2) << "p.tar.gz" << "error: p.tar.gz: truncated: the compressed data ends early";
+        QTest::newRow("blank in name") << good << "new fw.tar.gz" << "error: new fw.tar.gz: the file name has a blank: the panel's installer splits its tar command there and cannot unpack it";
+        QTest::newRow("x86 post_install") << post2({ "post_install", '0', 0755, elf(1, 3), {} }) << "p" << "error: post_install: an x86 program: the panel runs 32-bit ARM programs only";
+        QTest::newRow("x86-64 post_install") << post2({ "post_install", '0', 0755, elf(2, 62), {} }) << "p" << "error: post_install: an x86-64 program: the panel runs 32-bit ARM programs only";
+        QTest::newRow("64-bit ARM") << post2({ "post_install", '0', 0755, elf(2, 40), {} }) << "p" << "error: post_install: a 64-bit ARM program: the panel runs 32-bit ARM programs only";
+        QTest::newRow("not executable") << post2({ "post_install", '0', 0644, "#!/bin/sh\n", {} }) << "p" << "error: post_install: not executable (mode 0644): the panel cannot run it";
+        QTest::newRow("no #!") << post2({ "post_install", '0', 0755, "echo hi\n", {} }) << "p" << "error: post_install: neither a script starting with #! nor a program: the panel cannot run it";
+        QTest::newRow("post_install a directory") << post2({ "post_install", '5', 0755, {}, {} }) << "p" << "error: post_install: not a regular file: the panel cannot run it";
+        QTest::newRow("pre_install missing") << gzip(tarOf({ post })) << "p" << "error: pre_install: missing at the top level: the panel's installer fails and the panel reboots";
+        QTest::newRow("./pre_install") << gzip(tarOf({ { "./pre_install", '0', 0755, "#!/bin/sh\n", {} }, post })) << "p" << "warning: ./pre_install: stored as ./pre_install: the installer asks tar for pre_install and will not find it";
+        QTest::newRow("../ path") << with({ { "lib/../../etc/x", '0', 0644, "x", {} } }) << "p" << "error: lib/../../etc/x: \"..\" in the path: it would be written outside the application directory";
+        QTest::newRow("absolute path") << with({ { "/etc/x", '0', 0644, "x", {} } }) << "p" << "error: /etc/x: absolute path: it would be written outside the application directory";
+        QTest::newRow("device node") << with({ { "dev/null", '3', 0666, {}, {} } }) << "p" << "error: dev/null: device node: a package must not create devices";
+        QTest::newRow("fifo") << with({ { "pipe", '6', 0644, {}, {} } }) << "p" << "error: pipe: FIFO: a package must not create named pipes";
+        QTest::newRow("link outside") << with({ { "lib/l", '2', 0777, {}, "../../etc" } }) << "p" << "error: lib/l: symbolic link to ../../etc points outside the application directory";
+        QTest::newRow("absolute link") << with({ { "l", '2', 0777, {}, "/etc/passwd" } }) << "p" << "error: l: symbolic link to /etc/passwd points outside the application directory";
+        QTest::newRow("link inside") << with({ { "lib/l", '2', 0777, {}, "../pre_install" } }) << "p" << "";
+        QTest::newRow("hard link outside") << with({ { "h", '1', 0644, {}, "../x" } }) << "p" << "error: h: hard link to ../x points outside the application directory";
+        QTest::newRow("configuration file") << with({ { "sys_conf.txt", '0', 0644, "BLK<050>\n", {} } }) << "p" << "warning: sys_conf.txt: overwrites the panel's configuration file sys_conf.txt and the settings in it";
+        QTest::newRow("10,000-character path") << with({ { QByteArray(10000, 'a'), '0', 0644, "x", {} } }) << "p" << "error: " + QString(60, 'a') + "...: path of 10000 bytes: the panel takes at most 4095";
+        QList<Entry> bomb;
+        for (int i = 0; i < 10001; ++i)
+            bomb.append({ "f" + QByteArray::number(i), '0', 0644, {}, {} });
+        QTest::newRow("tar bomb") << with(bomb) << "p" << "error: more than 10000 entries: not an upgrade package (a tar bomb?)";
+    }
+
+    void findings()
+    {
+        QFETCH(QByteArray, package);
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QStringList lines;
+        for (const PackageFinding &f : checkPackageData(package, name, nullptr))
+            lines << describe(f);
+        if (expected.isEmpty())
+            QCOMPARE(lines, QStringList());
+        else
+            QVERIFY2(lines.contains(expected), qPrintable(lines.join('\n')));
+    }
+
+    void freeFlash()
+    {
+        PackageSummary s;
+        s.packedBytes = 2048;
+        s.unpackedBytes = 8192;
+        QVERIFY(checkFreeFlash(s, 10, "p").isEmpty());
+        QCOMPARE(describe(checkFreeFlash(s, 9, "p").value(0)),
+                 QString("error: p: needs 10 KiB on the panel (2 KiB packed, 8 KiB unpacked) but it has 9 KiB free"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_package)
+#include "tst_package.moc"

@@ -1,0 +1,162 @@
+// docs/protocol.md replayed: every ```exchange block of the document is sent
+// to a simulated panel, in order, through the host link library, and the
+// panel's bytes are compared with the document's. A document that drifts from
+// the panel fails here.
+
+#include "fddevice.h"
+#include "link.h"
+#include "panelsession.h"
+#include "xmodem.h"
+
+#include <memory>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+const QHash<QString, char> names{ { "SOH", 1 }, { "STX", 2 }, { "EOT", 4 }, { "ACK", 6 }, { "NAK", 0x15 },
+                                  { "CAN", 0x18 }, { "SUB", 0x1A }, { "LF", '\n' }, { "CR", '\r' } };
+
+// The bytes of a line's tokens, and as a pattern: VALUE matches a measured
+// value (anything up to the next '>'). False on a token it cannot read, and
+// on a CRC with fewer than 1024 bytes before it.
+bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
+{
+    static const QRegularExpression token("\\s*(?:\"((?:[^\"\\\\]|\\\\.)*)(\")|(0x[0-9A-Fa-f]{2})|([A-Z]+))(?:\\*(\\d+))?");
+    for (int at = 0; at < text.size();) {
+        const QRegularExpressionMatch m = token.match(text, at, QRegularExpression::NormalMatch, QRegularExpression::AnchoredMatchOption);
+        if (!m.hasMatch() || (m.capturedLength(4) && m.captured(4) != "CRC" && m.captured(4) != "VALUE" && !names.contains(m.captured(4))))
+            return false;
+        at = m.capturedEnd();
+        QByteArray one = m.capturedLength(2) ? m.captured(1).replace("\\n", "\n").replace("\\r", "\r").replace("\\\"", "\"").replace("\\\\", "\\").toLatin1()
+                       : m.capturedLength(3) ? QByteArray(1, static_cast<char>(m.captured(3).toInt(nullptr, 16)))
+                                             : QByteArray(1, names.value(m.captured(4)));
+        if (m.captured(4) == "VALUE") {
+            *pattern += "[^>]*";
+            continue;
+        }
+        if (m.captured(4) == "CRC") {
+            if (bytes->size() < 1024)
+                return false;
+            const unsigned crc = xmodem::crc16(reinterpret_cast<const unsigned char *>(bytes->right(1024).constData()), 1024);
+            one = QByteArray(1, static_cast<char>(crc >> 8)) + static_cast<char>(crc & 0xff);
+        }
+        one = one.repeated(m.capturedLength(5) ? m.captured(5).toInt() : 1);
+        *bytes += one;
+        *pattern += QRegularExpression::escape(QString::fromLatin1(one));
+    }
+    return true;
+}
+
+// Any leading part of bytes, as a pattern: (?:a(?:b(?:c)?)?)?
+QString anyLeadingPart(const QByteArray &bytes)
+{
+    QString p;
+    for (char c : bytes)
+        p += "(?:" + QRegularExpression::escape(QString(QLatin1Char(c)));
+    return p + QString(")?").repeated(bytes.size());
+}
+
+} // namespace
+
+class tst_protocol_doc_e2e : public QObject
+{
+    Q_OBJECT
+    PanelSession panel;
+    std::unique_ptr<FdDevice> device;
+    std::unique_ptr<hostlink::Link> peer;
+
+    // Takes in the panel's bytes for up to ms, and lets its diagnostics flow.
+    void wait(int ms)
+    {
+        peer->fill(QDeadlineTimer(ms));
+        panel.allLines();
+    }
+
+    // Waits until the panel's bytes match the pattern, or cannot any more.
+    bool expect(const QString &pattern, QString *error)
+    {
+        const QRegularExpression re("^(?:" + pattern + ")");
+        for (QDeadlineTimer deadline(10000);; wait(20)) {
+            const QString got = QString::fromLatin1(peer->buffer());
+            const QRegularExpressionMatch m = re.match(got, 0, QRegularExpression::PartialPreferCompleteMatch);
+            if (m.hasMatch()) {
+                peer->buffer().remove(0, m.capturedLength());
+                return true;
+            }
+            if ((!got.isEmpty() && !m.hasPartialMatch()) || deadline.hasExpired()) {
+                *error = "the panel sent \"" + QString::fromLatin1(peer->buffer().left(200).toPercentEncoding(" #<>:_")) + '"';
+                return false;
+            }
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        panel.sysroot.populate();
+        panel.sysroot.makeAppDir("tmp");
+        QVERIFY(panel.start());
+        device = std::make_unique<FdDevice>(panel.link.masterFd());
+        QVERIFY(device->open(QIODevice::ReadWrite));
+        peer = std::make_unique<hostlink::Link>(*device);
+    }
+
+    // A block that failed may leave a download running and bytes behind:
+    // CAN ends the one, and the next block starts clean.
+    void cleanup()
+    {
+        if (QTest::currentTestFailed()) {
+            peer->write(QByteArray(1, xmodem::CAN), QDeadlineTimer(1000));
+            wait(500);
+            peer->buffer().clear();
+        }
+    }
+
+    void examples_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QFile doc(KVX_PROTOCOL_DOC);
+        QVERIFY(doc.open(QIODevice::ReadOnly));
+        const QStringList all = QString::fromUtf8(doc.readAll()).split('\n');
+        int blocks = 0;
+        for (int i = 0; i < all.size(); ++i) {
+            if (all.at(i).trimmed() != "```exchange")
+                continue;
+            const int first = i + 1;
+            while (++i < all.size() && all.at(i).trimmed() != "```") {}
+            QTest::newRow(qPrintable(QString("exchange at line %1").arg(first))) << QStringList(all.mid(first, i - first));
+            ++blocks;
+        }
+        QVERIFY2(blocks >= 10, "the document lost its examples");
+    }
+
+    void examples()
+    {
+        QFETCH(QStringList, lines);
+        QString leading, error;
+        for (const QString &line : lines) {
+            const QString kind = line.section(' ', 0, 0), rest = line.section(' ', 1);
+            QByteArray bytes;
+            QString pattern;
+            if (kind == "--" || line.trimmed().isEmpty())
+                continue;
+            if (kind == "=")
+                for (QDeadlineTimer pause(rest.toInt()); !pause.hasExpired();)
+                    wait(static_cast<int>(qMax<qint64>(1, pause.remainingTime())));
+            else if (!tokens(rest, &bytes, &pattern) || (kind != ">" && kind != "<" && kind != "<~"))
+                QFAIL(qPrintable("cannot read: " + line));
+            else if (kind == ">")
+                QCOMPARE(peer->write(bytes, QDeadlineTimer(5000)), hostlink::Link::Ok);
+            else if (kind == "<~")
+                leading = anyLeadingPart(bytes);
+            else
+                QVERIFY2(expect(std::exchange(leading, QString()) + pattern, &error), qPrintable(line + ": " + error));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_protocol_doc_e2e)
+#include "tst_protocol_doc_e2e.moc"

@@ -9,6 +9,24 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+namespace {
+
+// Runs the command: on one panel alone as ever (its output as it is), or as
+// a station command on its targets.
+int dispatch(StationOptions options, const QStringList &rest)
+{
+    const QString &command = rest.at(0);
+    if (!options.targets.many() && !isStationCommand(command) && options.report.isEmpty() && options.logDir.isEmpty())
+        return runCommand(options.host, command, rest.mid(1));
+    if (!isStationCommand(command) && !commandNames().contains(command))
+        return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see kvx-host --help)").arg(command));
+    if (command != QLatin1String("devices") && !options.targets.many() && options.targets.ports.isEmpty())
+        options.targets.ports << options.host.device;
+    return stationCommand(options, command, rest.mid(1));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -62,13 +80,5 @@ int main(int argc, char *argv[])
         fputs(usageText().toLocal8Bit().constData(), stderr);
         return ExitUsage;
     }
-    const QString &command = rest.at(0);
-    // One panel, as ever: the command alone, its output as it is.
-    if (!options.targets.many() && !isStationCommand(command) && options.report.isEmpty() && options.logDir.isEmpty())
-        return runCommand(options.host, command, rest.mid(1));
-    if (!isStationCommand(command) && !commandNames().contains(command))
-        return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see kvx-host --help)").arg(command));
-    if (command != QLatin1String("devices") && !options.targets.many() && options.targets.ports.isEmpty())
-        options.targets.ports << options.host.device;
-    return stationCommand(options, command, rest.mid(1));
+    return dispatch(options, rest);
 }

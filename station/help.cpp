@@ -3,35 +3,25 @@
 
 #include "station.h"
 
-QString recipeHelp(const QString &command)
+namespace {
+
+QString devicesHelp()
 {
-    if (command == QLatin1String("devices"))
-        return QStringLiteral(
-            "usage: kvx-host [--usb-id VID:PID | --ports GLOB | -p PORT...] [--serial PREFIX] devices\n"
-            "\n"
-            "Lists every panel that answers: port, serial number, model, firmware version\n"
-            "and device name. Each candidate port gets one read-only hardware report\n"
-            "request (HWCF), all at once, within 2 s (or -t). Candidates are the serial\n"
-            "ports with the USB ids of the panel's gadget serial function (0525:a4a7\n"
-            "unless --usb-id says otherwise), or the files --ports matches. The exit\n"
-            "code is 2 when no panel answered.\n");
-    const bool watch = command == QLatin1String("watch");
-    QString text = watch
-        ? QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] watch RECIPE [--values FILE] [--dry-run]\n"
-                         "\n"
-                         "Waits for panels to appear (a look every second) and runs RECIPE on each new\n"
-                         "one as soon as it answers, never twice on the same serial number: a panel\n"
-                         "whose recipe succeeded is left alone for the rest of the watch; one that\n"
-                         "failed runs again once it was disconnected and connected again. Shows the\n"
-                         "running count of done and failed panels and rewrites the report after each\n"
-                         "panel. Ctrl-C stops after the running recipes end; a second Ctrl-C stops\n"
-                         "at once.\n")
-        : QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] run RECIPE [--values FILE] [--dry-run]\n"
-                         "\n"
-                         "Runs RECIPE on every target panel at once, each on its own thread. A panel\n"
-                         "that fails stops its own recipe only. The exit code is 0 only when every\n"
-                         "panel succeeded.\n");
-    text += QStringLiteral(
+    return QStringLiteral(
+        "usage: kvx-host [--usb-id VID:PID | --ports GLOB | -p PORT...] [--serial PREFIX] devices\n"
+        "\n"
+        "Lists every panel that answers: port, serial number, model, firmware version\n"
+        "and device name. Each candidate port gets one read-only hardware report\n"
+        "request (HWCF), all at once, within 2 s (or -t). Candidates are the serial\n"
+        "ports with the USB ids of the panel's gadget serial function (0525:a4a7\n"
+        "unless --usb-id says otherwise), or the files --ports matches. The exit\n"
+        "code is 2 when no panel answered.\n");
+}
+
+// The recipe, values and report formats, for run and watch alike.
+QString formatHelp()
+{
+    return QStringLiteral(
         "\n"
         "TARGETS: -p PORT (repeatable), --all (every panel found), --serial PREFIX\n"
         "(those whose serial number starts with it), --usb-id VID:PID, --ports GLOB.\n"
@@ -68,5 +58,29 @@ QString recipeHelp(const QString &command)
         "--report FILE (.json or .csv): per panel its port, serial number, model,\n"
         "firmware, every step with outcome, bytes and seconds, and its result.\n"
         "--log-dir DIR: each panel's exchange in DIR/SERIAL.log.\n");
-    return text;
+}
+
+} // namespace
+
+QString recipeHelp(const QString &command)
+{
+    if (command == QLatin1String("devices"))
+        return devicesHelp();
+    const bool watch = command == QLatin1String("watch");
+    const QString text = watch
+        ? QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] watch RECIPE [--values FILE] [--dry-run]\n"
+                         "\n"
+                         "Waits for panels to appear (a look every second) and runs RECIPE on each new\n"
+                         "one as soon as it answers, never twice on the same serial number: a panel\n"
+                         "whose recipe succeeded is left alone for the rest of the watch; one that\n"
+                         "failed runs again once it was disconnected and connected again. Shows the\n"
+                         "running count of done and failed panels and adds each panel to the report\n"
+                         "as it ends. Ctrl-C stops after the running recipes end; a second Ctrl-C\n"
+                         "stops at once.\n")
+        : QStringLiteral("usage: kvx-host [TARGETS] [--report FILE] [--log-dir DIR] run RECIPE [--values FILE] [--dry-run]\n"
+                         "\n"
+                         "Runs RECIPE on every target panel at once, each on its own thread. A panel\n"
+                         "that fails stops its own recipe only. The exit code is 0 only when every\n"
+                         "panel succeeded.\n");
+    return text + formatHelp();
 }

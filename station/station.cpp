@@ -187,6 +187,8 @@ int stationCommand(const StationOptions &options, const QString &name, const QSt
             return rc;
     } else {
         // One command on many panels: a recipe of one line.
+        if (!recipeCommands().contains(name))
+            return fail(ExitUsage, QStringLiteral("%1 works on this PC alone: give it no panels").arg(name));
         RecipeStep step;
         step.line = 1;
         for (const QString &a : QStringList(name) + args)

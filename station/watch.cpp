@@ -91,6 +91,10 @@ QVector<PanelInfo> answered(const StationOptions &o, WatchState *w)
             continue;
         }
         probes << *it->second.probe;
+        // A panel that answered is not asked again while it stays, even one
+        // --serial leaves out.
+        if (probes.last().ok)
+            w->portSerial.insert(probes.last().info.port, probes.last().info.serial);
         it = w->probing.erase(it);
     }
     return selectPanels(probes, o.targets.serialPrefix);
@@ -100,7 +104,6 @@ QVector<PanelInfo> answered(const StationOptions &o, WatchState *w)
 void startNew(const StationOptions &o, const Job &job, WatchState *w, Display *display)
 {
     for (const PanelInfo &info : answered(o, w)) {
-        w->portSerial.insert(info.port, info.serial);
         if (w->succeeded.contains(info.serial) || busy(*w, info.serial))
             continue;
         PanelPlan plan;

@@ -419,3 +419,11 @@ int runCommand(const HostOptions &options, const QString &name, const QStringLis
     }
     return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see kvx-host --help)").arg(name));
 }
+
+QStringList commandNames()
+{
+    QStringList names;
+    for (const Entry &e : entries)
+        names << QLatin1String(e.name);
+    return names;
+}

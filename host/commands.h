@@ -19,6 +19,9 @@ QString commandHelp(const QString &name);
 // positional arguments; false when an option is unknown or lacks its value.
 bool parseCommandLine(QCommandLineParser &parser, const QStringList &args, const QList<QCommandLineOption> &options);
 
+// The names runCommand() knows.
+QStringList commandNames();
+
 // The file transfers (filecommands.cpp).
 int uploadCommand(Session &session, const QStringList &args);
 int upgradeCommand(Session &session, const QStringList &args);

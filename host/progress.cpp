@@ -2,6 +2,8 @@
 
 #include "progress.h"
 
+#include "session.h"
+
 #include <cstdio>
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -24,7 +26,8 @@ Progress::Progress(const QString &label, qint64 total)
     : m_label(label)
     , m_total(total)
     , m_done(0)
-    , m_shown(isatty(STDERR_FILENO) == 1)
+    // A panel among many shows its progress through its thread's output.
+    , m_shown(!threadOutput() && isatty(STDERR_FILENO) == 1)
     , m_lastDraw(-1000)
 {
     m_clock.start();
@@ -33,6 +36,8 @@ Progress::Progress(const QString &label, qint64 total)
 void Progress::update(qint64 done)
 {
     m_done = done;
+    if (OutputSink *sink = threadOutput())
+        return sink->progress(done, m_total);
     // Redrawing ten times a second is plenty and keeps the terminal cheap.
     if (!m_shown || m_clock.elapsed() - m_lastDraw < 100)
         return;

@@ -10,15 +10,42 @@
 using hostlink::Link;
 using hostlink::printable;
 
+namespace {
+thread_local OutputSink *threadSink = nullptr;
+}
+
+void setThreadOutput(OutputSink *sink)
+{
+    threadSink = sink;
+}
+
+OutputSink *threadOutput()
+{
+    return threadSink;
+}
+
+void trace(const QString &text)
+{
+    if (threadSink)
+        threadSink->trace(text);
+    else
+        fprintf(stderr, "%s\n", qPrintable(text));
+}
+
 void out(const QString &text)
 {
+    if (threadSink)
+        return threadSink->line(text, false);
     fputs(text.toLocal8Bit().constData(), stdout);
     fputc('\n', stdout);
 }
 
 int fail(int code, const QString &message)
 {
-    fprintf(stderr, "kvx-host: %s\n", qPrintable(message));
+    if (threadSink)
+        threadSink->line(message, true);
+    else
+        fprintf(stderr, "kvx-host: %s\n", qPrintable(message));
     return code;
 }
 
@@ -29,13 +56,15 @@ Session::Session(const HostOptions &options)
 
 int Session::open()
 {
+    if (m_options.checkOnly)
+        return ExitChecked;
     QString error;
     m_port = hostlink::openPort(m_options.device, &error);
     if (!m_port)
         return fail(ExitDevice, error);
     m_link = std::make_unique<Link>(*m_port);
     if (m_options.verbose)
-        m_link->setTrace([](const QString &line) { fprintf(stderr, "%s\n", qPrintable(line)); });
+        m_link->setTrace([](const QString &line) { trace(line); });
     return ExitOk;
 }
 

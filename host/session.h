@@ -17,6 +17,9 @@ enum ExitCode {
     ExitNoAnswer = 3, // no answer, or no understandable one, within the deadline
     ExitRefused = 4,  // the panel refused the command or reported a failure
     ExitTransfer = 5, // a file transfer failed
+    // Not an exit code: a check-only run found the arguments and local files
+    // good and stopped where it would have opened the device.
+    ExitChecked = 100,
 };
 
 struct HostOptions
@@ -25,6 +28,7 @@ struct HostOptions
     bool deviceGiven = false; // -p was given: commands that can work without a panel use it
     int timeoutMs = -1; // -1: each command's own deadline
     bool verbose = false;
+    bool checkOnly = false; // check arguments and local files, open nothing
 };
 
 // How long a command's answer may take by default.
@@ -35,6 +39,22 @@ void out(const QString &text);
 
 // Prints "kvx-host: message" on standard error and returns code.
 int fail(int code, const QString &message);
+
+// Shows a frame or reply of a verbose run ("> #HWCF#").
+void trace(const QString &text);
+
+// Where out(), fail(), trace() and transfer progress go on a thread that
+// drives one panel among many; without one they go to the standard streams.
+class OutputSink
+{
+public:
+    virtual ~OutputSink() = default;
+    virtual void line(const QString &text, bool error) = 0;
+    virtual void trace(const QString &text) = 0;
+    virtual void progress(qint64 done, qint64 total) = 0;
+};
+void setThreadOutput(OutputSink *sink);
+OutputSink *threadOutput();
 
 // One run of the tool against one panel.
 class Session

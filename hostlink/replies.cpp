@@ -44,6 +44,15 @@ bool parseHardwareReport(const QByteArray &reply, QList<ReportRow> *rows)
     return reply.mid(at) == report::EndMark;
 }
 
+bool isReportTag(const QString &tag)
+{
+    for (const report::Tag &t : report::tags) {
+        if (tag == QLatin1String(t.name))
+            return true;
+    }
+    return false;
+}
+
 bool parseTimeZone(const QByteArray &reply, int *minutes)
 {
     qint64 v;

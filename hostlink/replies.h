@@ -19,6 +19,9 @@ struct ReportRow
 // The hardware report: 23 tagged values in a fixed order, then <HWCFEND>.
 bool parseHardwareReport(const QByteArray &reply, QList<ReportRow> *rows);
 
+// Whether tag is one of the hardware report's 23.
+bool isReportTag(const QString &tag);
+
 // <LOTIZO:%4d>
 bool parseTimeZone(const QByteArray &reply, int *minutes);
 

@@ -2,6 +2,8 @@
 
 #include "commands.h"
 
+#include "package.h"
+
 #include "progress.h"
 #include "replies.h"
 #include "transfer.h"
@@ -38,6 +40,9 @@ int transferFailure(Session &s, const TransferOutcome &o, const QString &after)
 // Opens a file to upload and checks what the panel can take.
 int openUpload(const QString &path, QFile *file, QString *name)
 {
+    const QString odd = notAFile(path);
+    if (!odd.isEmpty())
+        return fail(ExitUsage, odd);
     file->setFileName(path);
     if (!file->open(QIODevice::ReadOnly))
         return fail(ExitUsage, QStringLiteral("cannot read %1: %2").arg(path, file->errorString()));

@@ -34,6 +34,11 @@ QList<PackageFinding> checkPackage(const QString &path, PackageSummary *summary)
 // The same for bytes in memory; name is the file name the panel would get.
 QList<PackageFinding> checkPackageData(const QByteArray &gzip, const QString &name, PackageSummary *summary);
 
+// Why path cannot be read as a package or uploaded: a directory, a FIFO (whose
+// open would wait for a writer) or a device; empty for a regular file or
+// one that does not exist.
+QString notAFile(const QString &path);
+
 // Whether the package and what it unpacks to fit in freeKiB of flash.
 QList<PackageFinding> checkFreeFlash(const PackageSummary &summary, qint64 freeKiB, const QString &name);
 

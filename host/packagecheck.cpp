@@ -1,148 +1,82 @@
-// Checking an upgrade package before it leaves the PC. The archive is read
-// here header by header rather than through an archive library's tree,
-// because the faults to find (absolute paths, "..", device nodes, where a
-// link points, an entry stored as ./pre_install) are exactly what such a
-// tree normalises away.
+// Checking an upgrade package before it leaves the PC. libarchive's reader
+// gives each entry as stored (absolute paths, "..", device nodes, where a
+// link points, an entry stored as ./pre_install): what the panel's tar would
+// act on. Its gzip reader skips the CRC-32 and the length in the gzip
+// trailer, which the panel's gunzip checks, so zlib also inflates the stream.
 
 #include "package.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
-#include <cstring>
+#include <archive.h>
+#include <archive_entry.h>
+#include <memory>
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace {
 
-constexpr int Block = 512;
 constexpr int MaxEntries = 10000;             // a firmware package holds far fewer
 constexpr qint64 MaxUnpacked = 1LL << 30;     // no panel has a GiB of flash to spare
 constexpr int MaxPath = 4095, MaxComponent = 255;
 constexpr int MaxPanelName = 51;              // the panel keeps 51 bytes of a name
-constexpr qint64 MaxMeta = 1 << 20;           // a long name or extended header
+constexpr int HeadBytes = 64;                 // enough of an installer to tell a script from a program
 const char *const configFiles[] = { "sys_conf.txt", "device_name.txt", "lowBatteryConf.txt", "timezone.cfg" };
 
-// The gzip stream, decompressed on demand.
-class Inflater
+using Reader = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
+
+enum class Stream { Whole, Truncated, Damaged };
+
+// Inflates the gzip stream into nothing, for its CRC-32 and length. Past
+// 1 GiB, where the entries' own limit has spoken, the rest is not read.
+Stream inflateAll(const QByteArray &gzip)
 {
-public:
-    enum State { Reading, Ended, Truncated, Damaged, NotGzip };
-
-    explicit Inflater(QIODevice &in) : m_in(in)
-    {
-        m_ok = inflateInit2(&m_z, 15 + 16) == Z_OK; // gzip wrapper only
+    z_stream z = {};
+    if (inflateInit2(&z, 15 + 16) != Z_OK) // gzip wrapper only
+        return Stream::Damaged;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(gzip.constData()));
+    z.avail_in = static_cast<uInt>(gzip.size());
+    char sink[65536];
+    int rc = Z_OK;
+    while (rc == Z_OK && z.total_out < static_cast<uLong>(MaxUnpacked)) {
+        z.next_out = reinterpret_cast<Bytef *>(sink);
+        z.avail_out = sizeof sink;
+        rc = inflate(&z, Z_NO_FLUSH);
     }
-    ~Inflater() { inflateEnd(&m_z); }
+    inflateEnd(&z);
+    if (rc == Z_OK || rc == Z_STREAM_END)
+        return Stream::Whole;
+    return rc == Z_BUF_ERROR ? Stream::Truncated : Stream::Damaged; // no progress: the input ran out
+}
 
-    // Fills dst with n bytes; false when the stream ends or fails first.
-    bool read(char *dst, int n)
-    {
-        m_z.next_out = reinterpret_cast<Bytef *>(dst);
-        m_z.avail_out = static_cast<uInt>(n);
-        while (m_z.avail_out > 0 && m_state == Reading) {
-            if (m_z.avail_in == 0) {
-                const qint64 got = m_in.read(m_input, sizeof m_input);
-                if (got <= 0) {
-                    m_state = Truncated;
-                    break;
-                }
-                m_z.next_in = reinterpret_cast<Bytef *>(m_input);
-                m_z.avail_in = static_cast<uInt>(got);
-            }
-            const int rc = m_ok ? inflate(&m_z, Z_NO_FLUSH) : Z_DATA_ERROR;
-            if (rc == Z_STREAM_END)
-                m_state = Ended;
-            else if (rc != Z_OK && rc != Z_BUF_ERROR)
-                m_state = m_z.total_out == 0 && m_z.total_in < 10 ? NotGzip : Damaged;
-        }
-        m_short = m_z.avail_out != static_cast<uInt>(n);
-        const bool full = m_z.avail_out == 0;
-        m_z.next_out = nullptr; // the caller's buffer is its own again
-        m_z.avail_out = 0;
-        return full;
-    }
-    // The last read failed part way, not at its start.
-    bool cutShort() const { return m_short; }
+// libarchive holds a name as raw bytes (a ustar field) or as UTF-8 (a pax
+// record) and converts it for the locale on demand, which can fail.
+QByteArray stored(const char *raw, const char *utf8) { return QByteArray(raw ? raw : utf8 ? utf8 : ""); }
 
-    bool skip(qint64 n)
-    {
-        char sink[4096];
-        for (; n > 0; n -= static_cast<qint64>(sizeof sink)) {
-            if (!read(sink, static_cast<int>(qMin<qint64>(n, sizeof sink))))
-                return false;
-        }
-        return true;
-    }
-
-    // Reads to the end of the gzip stream (a tar archive ends in zero padding).
-    State finish()
-    {
-        char sink[4096];
-        while (m_state == Reading && m_z.total_out < MaxUnpacked)
-            read(sink, sizeof sink);
-        return m_state;
-    }
-    State state() const { return m_state; }
-
-private:
-    QIODevice &m_in;
-    z_stream m_z = {};
-    bool m_ok = false;
-    State m_state = Reading;
-    bool m_short = false;
-    char m_input[16384];
-};
-
-struct Header
+struct Entry
 {
     QByteArray name, link;
-    char type = '0';
+    mode_t type = 0;
+    bool hardLink = false;
     int mode = 0;
     qint64 size = 0;
+
+    bool regular() const { return type == AE_IFREG && !hardLink; }
 };
 
-qint64 octal(const char *field, int length)
+Entry entryOf(struct archive_entry *e)
 {
-    if (static_cast<unsigned char>(field[0]) & 0x80) { // GNU base-256 for large sizes
-        quint64 v = 0;
-        for (int i = 1; i < length && v < (1ULL << 48); ++i)
-            v = (v << 8) | static_cast<unsigned char>(field[i]);
-        return static_cast<qint64>(qMin<quint64>(v, 1ULL << 48)); // beyond any limit below, without overflow
-    }
-    qint64 v = 0;
-    int i = 0;
-    while (i < length && field[i] == ' ')
-        ++i;
-    for (; i < length && field[i] >= '0' && field[i] <= '7'; ++i)
-        v = v * 8 + (field[i] - '0');
-    return v;
-}
-
-QByteArray text(const char *field, int length) { return QByteArray(field, static_cast<int>(qstrnlen(field, length))); }
-
-bool checksumOk(const char *b)
-{
-    long sum = 0;
-    for (int i = 0; i < Block; ++i)
-        sum += (i >= 148 && i < 156) ? ' ' : static_cast<unsigned char>(b[i]);
-    return sum == octal(b + 148, 8);
-}
-
-// "path=" and "linkpath=" of a pax extended header.
-void paxRecords(const QByteArray &data, Header *h)
-{
-    for (const QByteArray &record : data.split('\n')) {
-        const int eq = record.indexOf('='), sp = record.indexOf(' ');
-        if (sp < 0 || eq < sp)
-            continue;
-        const QByteArray key = record.mid(sp + 1, eq - sp - 1);
-        if (key == "path")
-            h->name = record.mid(eq + 1);
-        else if (key == "linkpath")
-            h->link = record.mid(eq + 1);
-    }
+    Entry h;
+    h.name = stored(archive_entry_pathname(e), archive_entry_pathname_utf8(e));
+    h.hardLink = archive_entry_hardlink(e) || archive_entry_hardlink_utf8(e);
+    h.link = h.hardLink ? stored(archive_entry_hardlink(e), archive_entry_hardlink_utf8(e))
+                        : stored(archive_entry_symlink(e), archive_entry_symlink_utf8(e));
+    h.type = archive_entry_filetype(e);
+    h.mode = static_cast<int>(archive_entry_perm(e));
+    h.size = archive_entry_size(e);
+    return h;
 }
 
 // Whether a relative path, taken from directory dir, stays inside the tree.
@@ -173,13 +107,14 @@ QString machineName(int machine)
 struct Checker
 {
     QList<PackageFinding> findings;
-    QHash<QByteArray, QPair<Header, QByteArray>> installers; // pre_install, post_install: header, first bytes
+    QHash<QByteArray, QPair<Entry, QByteArray>> installers; // pre_install, post_install: entry, first bytes
     PackageSummary summary;
+    QString package; // the package's file name
 
     void error(const QString &entry, const QString &t) { findings.append({ PackageFinding::Error, entry, t }); }
     void warning(const QString &entry, const QString &t) { findings.append({ PackageFinding::Warning, entry, t }); }
 
-    void judgeEntry(const Header &h)
+    void judgeEntry(const Entry &h)
     {
         const QString name = QString::fromUtf8(h.name);
         QByteArray bare = h.name;
@@ -198,17 +133,15 @@ struct Checker
             for (const QByteArray &c : parts)
                 if (c.size() > MaxComponent)
                     error(name, QStringLiteral("a name of %1 bytes in the path: the panel takes at most %2").arg(c.size()).arg(MaxComponent));
-        if (h.type == '3' || h.type == '4')
+        if (h.type == AE_IFCHR || h.type == AE_IFBLK)
             error(name, QStringLiteral("device node: a package must not create devices"));
-        else if (h.type == '6')
+        else if (h.type == AE_IFIFO)
             error(name, QStringLiteral("FIFO: a package must not create named pipes"));
-        else if (h.type == '2' && (h.link.startsWith('/') || !staysInside(parts.mid(0, parts.size() - 1), h.link)))
-            error(name, QStringLiteral("symbolic link to %1 points outside the application directory").arg(QString::fromUtf8(h.link)));
-        else if (h.type == '1' && (h.link.startsWith('/') || !staysInside({}, h.link)))
+        else if (h.hardLink && (h.link.startsWith('/') || !staysInside({}, h.link)))
             error(name, QStringLiteral("hard link to %1 points outside the application directory").arg(QString::fromUtf8(h.link)));
-        else if (h.type != '0' && h.type != '5' && h.type != '1' && h.type != '2' && h.type != '7')
-            warning(name, QStringLiteral("entry of unknown type '%1'").arg(QLatin1Char(h.type)));
-        if (parts.size() == 1 && h.type != '5')
+        else if (h.type == AE_IFLNK && (h.link.startsWith('/') || !staysInside(parts.mid(0, parts.size() - 1), h.link)))
+            error(name, QStringLiteral("symbolic link to %1 points outside the application directory").arg(QString::fromUtf8(h.link)));
+        if (parts.size() == 1 && h.type != AE_IFDIR)
             for (const char *config : configFiles)
                 if (bare == config)
                     warning(name, QStringLiteral("overwrites the panel's configuration file %1 and the settings in it").arg(QLatin1String(config)));
@@ -223,9 +156,9 @@ struct Checker
             error(name, QStringLiteral("missing at the top level: the panel's installer fails and the panel reboots"));
             return;
         }
-        const Header &h = installers.value(script).first;
+        const Entry &h = installers.value(script).first;
         const QByteArray head = installers.value(script).second;
-        if (h.type != '0' && h.type != '7') {
+        if (!h.regular()) {
             error(name, QStringLiteral("not a regular file: the panel cannot run it"));
             return;
         }
@@ -244,72 +177,51 @@ struct Checker
             error(name, QStringLiteral("%1: the panel runs 32-bit ARM programs only").arg(head.at(4) == 2 && machine == 40 ? QStringLiteral("a 64-bit ARM program") : machineName(machine)));
     }
 
-    // Reads the archive; false when it could not be read to its end.
-    bool readArchive(Inflater &in)
+    // Reads every header to the archive's end (true), or says why it stopped.
+    // libarchive refuses a long-name or pax header over 1 MiB before it
+    // allocates it, so a header that claims a GiB costs nothing.
+    bool readArchive(struct archive *a, const QByteArray &gzip, bool gzipWhole)
     {
-        char b[Block];
-        Header pending;
-        while (in.read(b, Block)) {
-            if (std::all_of(b, b + Block, [](char c) { return c == 0; }))
-                return true; // end of archive
-            if (!checksumOk(b)) {
-                error(QString(), summary.entries == 0 && pending.name.isEmpty()
-                                     ? QStringLiteral("not a tar archive (the first header is not one)")
-                                     : QStringLiteral("damaged tar header after %1 entries").arg(summary.entries));
-                return false;
-            }
-            Header h;
-            h.type = b[156] ? b[156] : '0';
-            h.mode = static_cast<int>(octal(b + 100, 8));
-            h.size = octal(b + 124, 12);
-            h.link = text(b + 157, 100);
-            h.name = text(b, 100);
-            if (memcmp(b + 257, "ustar\0", 6) == 0 && b[345])
-                h.name = text(b + 345, 155) + '/' + h.name;
+        struct archive_entry *e = nullptr;
+        int rc = archive_read_open_memory(a, gzip.constData(), static_cast<size_t>(gzip.size()));
+        const bool opened = rc == ARCHIVE_OK; // opening reads the first header to know the format
+        while (rc == ARCHIVE_OK) {
+            rc = archive_read_next_header(a, &e);
+            if (rc != ARCHIVE_OK && rc != ARCHIVE_WARN) // a warning: a name not in the locale's character set
+                break;
+            const Entry h = entryOf(e);
             if (summary.unpackedBytes + h.size > MaxUnpacked) {
                 error(QString::fromUtf8(h.name), QStringLiteral("the package unpacks to more than 1 GiB"));
                 return false;
             }
-            const qint64 padded = (h.size + Block - 1) / Block * Block;
-            if (h.type == 'L' || h.type == 'K' || h.type == 'x' || h.type == 'g') {
-                if (h.size > MaxMeta) {
-                    error(QString(), QStringLiteral("a long-name or extended header of %1 bytes: not a tar archive the panel can read").arg(h.size));
-                    return false;
-                }
-                QByteArray data(static_cast<int>(h.size), '\0');
-                if (!in.read(data.data(), data.size()) || !in.skip(padded - h.size))
-                    return false;
-                if (h.type == 'L')
-                    pending.name = text(data.constData(), data.size());
-                else if (h.type == 'K')
-                    pending.link = text(data.constData(), data.size());
-                else if (h.type == 'x') // a global header ('g') names no entry
-                    paxRecords(data, &pending);
-                continue;
-            }
-            if (!pending.name.isEmpty())
-                h.name = pending.name;
-            if (!pending.link.isEmpty())
-                h.link = pending.link;
-            pending = Header();
             if (++summary.entries > MaxEntries) {
                 error(QString(), QStringLiteral("more than %1 entries: not an upgrade package (a tar bomb?)").arg(MaxEntries));
                 return false;
             }
             judgeEntry(h);
-            const bool hasData = h.type == '0' || h.type == '7';
-            summary.unpackedBytes += hasData ? (h.size + 4095) / 4096 * 4096 : (h.type == '5' ? 4096 : 0);
-            QByteArray head;
-            if (hasData) {
-                head.resize(static_cast<int>(qMin<qint64>(h.size, 64)));
-                if (!in.read(head.data(), head.size()) || !in.skip(padded - head.size()))
-                    return false;
-            }
+            summary.unpackedBytes += h.regular() ? (h.size + 4095) / 4096 * 4096 : (h.type == AE_IFDIR ? 4096 : 0);
+            QByteArray head(static_cast<int>(h.regular() ? qMin<qint64>(h.size, HeadBytes) : 0), '\0');
+            const la_ssize_t got = head.isEmpty() ? 0 : archive_read_data(a, head.data(), static_cast<size_t>(head.size()));
+            rc = got < 0 ? ARCHIVE_FATAL : ARCHIVE_OK;
             if (h.name == "pre_install" || h.name == "post_install")
-                installers.insert(h.name, qMakePair(h, head));
+                installers.insert(h.name, qMakePair(h, head.left(static_cast<int>(got))));
         }
-        // Without its two zero blocks an archive still ends cleanly between entries.
-        return in.state() == Inflater::Ended && !in.cutShort() && pending.name.isEmpty();
+        if (rc != ARCHIVE_EOF && gzipWhole) // else the compressed stream is at fault, as the caller says
+            tellFailure(a, rc, opened);
+        return rc == ARCHIVE_EOF;
+    }
+
+    void tellFailure(struct archive *a, int rc, bool opened)
+    {
+        const QString why = QString::fromLocal8Bit(archive_error_string(a));
+        if (rc == ARCHIVE_RETRY)
+            error(QString(), QStringLiteral("damaged tar header after %1 entries").arg(summary.entries));
+        else if (!opened)
+            error(QString(), QStringLiteral("not a tar archive (the first header is not one)"));
+        else if (why.startsWith(QLatin1String("Truncated")))
+            error(package, QStringLiteral("truncated: the archive ends inside an entry"));
+        else
+            error(package, QStringLiteral("unreadable tar archive after %1 entries: %2").arg(summary.entries).arg(why));
     }
 };
 
@@ -317,10 +229,8 @@ struct Checker
 
 QList<PackageFinding> checkPackageData(const QByteArray &gzip, const QString &name, PackageSummary *summary)
 {
-    QByteArray copy = gzip;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
     Checker c;
+    c.package = name;
     if (name.contains(QLatin1Char(' ')) || name.contains(QLatin1Char('\t')))
         c.error(name, QStringLiteral("the file name has a blank: the panel's installer splits its tar command there and cannot unpack it"));
     if (name.toLocal8Bit().size() > MaxPanelName)
@@ -331,15 +241,17 @@ QList<PackageFinding> checkPackageData(const QByteArray &gzip, const QString &na
     } else if (!gzip.startsWith("\x1f\x8b")) {
         c.error(name, QStringLiteral("not a gzip file"));
     } else {
-        Inflater in(buffer);
-        const bool complete = c.readArchive(in);
-        const Inflater::State end = complete ? in.finish() : in.state();
-        if (end == Inflater::Truncated)
+        const Stream stream = inflateAll(gzip);
+        Reader a(archive_read_new(), archive_read_free);
+        // Only these two: libarchive's other formats and its filters that start
+        // external programs never see a package from the field.
+        archive_read_support_filter_gzip(a.get());
+        archive_read_support_format_tar(a.get());
+        const bool complete = c.readArchive(a.get(), gzip, stream == Stream::Whole);
+        if (stream == Stream::Truncated)
             c.error(name, QStringLiteral("truncated: the compressed data ends early"));
-        else if (end == Inflater::Damaged || end == Inflater::NotGzip)
+        else if (stream == Stream::Damaged)
             c.error(name, QStringLiteral("damaged compressed data: the panel's tar cannot read it"));
-        else if (!complete && !hasErrors(c.findings))
-            c.error(name, QStringLiteral("truncated: the archive ends inside an entry"));
         if (complete) {
             c.judgeInstaller("pre_install");
             c.judgeInstaller("post_install");
@@ -350,12 +262,27 @@ QList<PackageFinding> checkPackageData(const QByteArray &gzip, const QString &na
     return c.findings;
 }
 
+QString notAFile(const QString &path)
+{
+    struct stat st;
+    if (stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return QString(); // opening it says what is wrong, if anything
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is a directory, not a file").arg(path);
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("%1 is a named pipe (FIFO), not a file: reading it would wait for a writer").arg(path);
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return QStringLiteral("%1 is a device, not a file").arg(path);
+    return QStringLiteral("%1 is not a regular file").arg(path);
+}
+
 QList<PackageFinding> checkPackage(const QString &path, PackageSummary *summary)
 {
     QFile file(path);
     const QString name = QFileInfo(path).fileName();
-    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) // a FIFO would hold the open
-        return { { PackageFinding::Error, name, QStringLiteral("%1 is not a regular file").arg(path) } };
+    const QString odd = notAFile(path); // a FIFO would hold the open, a device might answer it
+    if (!odd.isEmpty())
+        return { { PackageFinding::Error, name, odd } };
     if (!file.open(QIODevice::ReadOnly))
         return { { PackageFinding::Error, name, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()) } };
     if (file.size() > MaxUnpacked)

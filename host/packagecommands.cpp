@@ -104,6 +104,8 @@ int checkCommand(Session &s, const QStringList &args)
 {
     if (args.size() != 1)
         return fail(ExitUsage, QStringLiteral("usage: [-p DEVICE] check PACKAGE"));
+    if (!notAFile(args.at(0)).isEmpty())
+        return fail(ExitUsage, notAFile(args.at(0)));
     if (!s.options().deviceGiven)
         return checkPackageFile(nullptr, args.at(0), false);
     const int rc = s.open();

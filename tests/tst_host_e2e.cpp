@@ -130,6 +130,8 @@ private slots:
         row("failing command", "exec|false", 4, "<UNIX:ERR>");
         row("command not found", "exec|no-such-program-here", 4, "did not start");
         row("empty upload", "upload|EMPTY", 1, "empty");
+        row("upgrade from a FIFO", "upgrade|FIFO", 1, "FIFO is a named pipe \\(FIFO\\), not a file");
+        row("check a directory", "check|DIR", 1, "DIR is a directory, not a file");
         row("backlight 0", "set|backlight|0", 1, "1 to 100");
         row("channel 16", "set|dio|16|out|hi", 1, "usage");
         row("hash in text", "exec|echo|#", 1, "'#'");

@@ -51,6 +51,10 @@ private slots:
         QTest::newRow("not gzip") << tarOf({ pre, post }) << "p.tar.gz" << "error: p.tar.gz: not a gzip file";
         QTest::newRow("not tar") << gzip(QByteArray(2048, 'x')) << "p.tar.gz" << "error: not a tar archive (the first header is not one)";
         QTest::newRow("truncated") << good.left(good.size() / 2) << "p.tar.gz" << "error: p.tar.gz: truncated: the compressed data ends early";
+        QTest::newRow("CRC-32 wrong") << QByteArray(good).replace(good.size() - 8, 1, "?") << "p" << "error: p: damaged compressed data: the panel's tar cannot read it";
+        QTest::newRow("ends in an entry") << gzip(tarOf({ pre, post }).left(1024 + 5)) << "p" << "error: p: truncated: the archive ends inside an entry";
+        QTest::newRow("damaged header") << gzip(tarOf({ pre }).left(1024) + QByteArray(1024, 'x')) << "p" << "error: damaged tar header after 1 entries";
+        QTest::newRow("1 GiB long name") << with({ { "././@LongLink", 'L', 0644, {}, {}, 1 << 30 } }) << "p" << "error: p: unreadable tar archive after 2 entries: Special header too large";
         QTest::newRow("blank in name") << good << "new fw.tar.gz" << "error: new fw.tar.gz: the file name has a blank: the panel's installer splits its tar command there and cannot unpack it";
         QTest::newRow("x86 post_install") << post2({ "post_install", '0', 0755, elf(1, 3), {} }) << "p" << "error: post_install: an x86 program: the panel runs 32-bit ARM programs only";
         QTest::newRow("x86-64 post_install") << post2({ "post_install", '0', 0755, elf(2, 62), {} }) << "p" << "error: post_install: an x86-64 program: the panel runs 32-bit ARM programs only";

@@ -18,6 +18,7 @@ struct Entry
     char type = '0';
     int mode = 0755;
     QByteArray data, link;
+    qint64 size = -1; // the size the header claims, if not the data's
 };
 
 inline QByteArray header(const Entry &e)
@@ -26,7 +27,7 @@ inline QByteArray header(const Entry &e)
     auto put = [&h](int at, const QByteArray &v) { h.replace(at, qMin(v.size(), 100), v.left(100)); };
     put(0, e.name);
     put(100, QByteArray::number(e.mode, 8).rightJustified(7, '0'));
-    put(124, QByteArray::number(e.data.size(), 8).rightJustified(11, '0'));
+    put(124, QByteArray::number(e.size < 0 ? e.data.size() : e.size, 8).rightJustified(11, '0'));
     put(148, "        ");
     h[156] = e.type;
     put(157, e.link);

@@ -1,9 +1,15 @@
-// The system probes on sample sysroot files, read afresh at every call.
+// The system probes on sample sysroot files, read afresh at every call, and
+// the hardware report the host gets from them.
 
 #include "hdw_config.h"
-#include "testsysroot.h"
+#include "panelsession.h"
+#include "usb_console.h"
+
+#include <QLabel>
+#include <QProgressBar>
 
 #include <QtTest>
+#include <sys/statvfs.h>
 
 using Figures = QList<unsigned long>;
 
@@ -14,7 +20,7 @@ class tst_probes : public QObject
     TestSysroot root;
 
 private slots:
-    void initTestCase() { root.activate(); }
+    void init() { root.activate(); }
 
     void memory_data()
     {
@@ -76,7 +82,52 @@ private slots:
         sample(" 50 40 30 7 20 0 1", "520 0 130 550 50 0 50 0 0 0"); // (120 - 60) * 100 / (1300 - 1200)
         QCOMPARE(hw.get_cpu_usage(), 60);
     }
+
+    void report_data()
+    {
+        QTest::addColumn<QByteArray>("nameFile");
+        QTest::addColumn<QByteArray>("frameBuffer"); // null: none
+        QTest::addColumn<QByteArray>("middle");      // DEVNAM to LCDBBP
+        // A stored "%1" is sent as it is; UTF-8 outside Latin-1 becomes '?'.
+        QTest::newRow("named") << QByteArray("NAM<%1 100% Z\xc3\xbc \xe2\x98\x85>\n") << QByteArray("1024 600 16\n")
+                               << QByteArray("<DEVNAM:%1 100% Z\xfc ?><ADCCHN:0><LCDVER:600><LCDHOR:1024><LCDBBP:16>");
+        QTest::newRow("empty name, no frame buffer") << QByteArray("NAM<>\n") << QByteArray()
+                                                     << QByteArray("<DEVNAM:><ADCCHN:0><LCDVER:0><LCDHOR:0><LCDBBP:0>");
+    }
+    void report()
+    {
+        QFETCH(QByteArray, nameFile);
+        QFETCH(QByteArray, frameBuffer);
+        QFETCH(QByteArray, middle);
+        TestSysroot sys;
+        QFile::remove(sys.path("dev/fb0"));
+        if (!frameBuffer.isNull())
+            sys.writeFile("dev/fb0", frameBuffer);
+        sys.writeFile("proc/meminfo", "MemTotal: 498000 kB\nMemFree: 120000 kB\nBuffers: 8000 kB\nCached: 90000 kB\n");
+        sys.writeAppFile("version.txt", "FMW<4.1.0.7>\nAPP<2.3.1>\n");
+        sys.writeAppFile("device_name.txt", nameFile);
+        sys.writeAppFile("sys_conf.txt", "BLK<070>\n");
+        sys.writeAppFile("timezone.cfg", "-300");
+        PtyLink link;
+        QVERIFY(link.open() && link.linkAs(sys.path("dev/ttyGS0")));
+        sys.activate();
+        HDW_config hw;
+        USB_console console(nullptr, &hw);
+        console.ReportHwCfg();
+        for (QDeadlineTimer deadline(3000); !link.buffer().endsWith("<HWCFEND>") && !deadline.hasExpired();)
+            link.fill(20);
+        // The flash figures of the live file system: the total exact, the free space roughly (the machine is shared).
+        struct statvfs fs;
+        QVERIFY(statvfs(".", &fs) == 0);
+        const QRegularExpressionMatch flash = QRegularExpression("<TFLHSZ:(\\d+)><FFLHSZ:(\\d+)>").match(link.buffer());
+        QCOMPARE(flash.captured(1).toULong(), static_cast<quint32>(fs.f_blocks) * static_cast<quint32>(fs.f_bsize / 1024));
+        QVERIFY(qAbs(flash.captured(2).toLongLong() - qint64(static_cast<quint32>(fs.f_bfree) * (fs.f_bsize / 1024))) < 256 * 1024);
+        QCOMPARE(link.buffer(), "<SER_NO:0214000510000001><MODELS:MVK 200><FIRMWD:4.1.0.7><DEVAPP:2.3.1><DESAPP:2.0.0.2552>" + middle
+                 + "<ALM_CH:2><PWM_CH:4><DIO_CH:16><TRAMSZ:498000><FRAMSZ:218000>" + flash.captured(0).toLatin1()
+                 + "<PHYADD:00:00:00:00:00:00><BKLT:70><RTRPW:><UPDPW:><REPORT:0><LOTIZO:-300><HWCFEND>");
+        qDeleteAll(QList<QWidget *>{ console.statusLabel, console.messageLabel, console.progressBar });
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_probes)
+QTEST_MAIN(tst_probes)
 #include "tst_probes.moc"

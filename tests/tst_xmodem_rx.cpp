@@ -1,6 +1,7 @@
 // In process: the XMODEM receiver and the end of a reception, driven by a
 // host-side sender on the console's pseudo-terminal.
 
+#include "console_probe.h"
 #include "hdw_config.h"
 #include "usb_console.h"
 #include "xmodem.h"
@@ -14,23 +15,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
-class ConsoleProbe
-{
-public:
-    static void receive(USB_console &c, const char *name, int size, bool runtime, const QByteArray &hash = {})
-    {
-        qstrncpy(c.fileName, name, sizeof c.fileName);
-        qstrncpy(c.fileHash, hash.constData(), sizeof c.fileHash);
-        c.remainSize = static_cast<unsigned int>(c.totalSize = size);
-        c.runtimeLoad = runtime;
-        emit c.ConsoleStartXmodem();
-    }
-    // The status once the reception has ended, -1 while it runs.
-    static int ended(const USB_console &c) { return c.rxMode == 0 ? c.xmodemStatus : -1; }
-    static void packetTimeOut(USB_console &c) { c.PacketTimeOut(); }
-    // Stops the installer before its next step; returns the step it had reached.
-    static int holdInstaller(USB_console &c) { c.upgradeTimer->stop(); return std::exchange(c.upgradeState, 0); }
-};
+// The status once the reception has ended, -1 while it runs.
+static int ended(USB_console &c) { return ConsoleProbe::rxMode(c) == 0 ? ConsoleProbe::xmodemStatus(c) : -1; }
 
 struct Rx {
     QByteArray data; // sent as packets, or as it is when `how` is "raw"
@@ -72,7 +58,6 @@ class tst_xmodem_rx : public QObject
 private slots:
     void initTestCase()
     {
-        sysroot.populate();
         sysroot.activate();
         QVERIFY(link.open() && link.linkAs(sysroot.path("dev/ttyGS0")));
         signal(SIGXFSZ, SIG_IGN); // a write past the file size limit fails instead
@@ -81,7 +66,7 @@ private slots:
     }
     void init()
     {
-        QVERIFY(ConsoleProbe::ended(*console) >= 0);
+        QVERIFY(ended(*console) >= 0);
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot.root() + '/'));
         sysroot.makeAppDir("tmp");
     }
@@ -142,7 +127,7 @@ private slots:
         console->setTotalFileSize(static_cast<quint64>(rx.size));
         QElapsedTimer clock;
         clock.start();
-        ConsoleProbe::receive(*console, rx.name.constData(), rx.size, rx.runtime, rx.hash);
+        ConsoleProbe::receive(*console, rx.name.constData(), rx.size, rx.runtime, rx.hash.constData());
         QCOMPARE(console->messageLabel->text(), rx.name.isEmpty() ? QString() : QStringLiteral("Receiving..."));
         const QByteArray ack(1, char(xmodem::ACK)), first = XmodemSender::packet(1, rx.data.left(1024));
         if (rx.how == "raw") {
@@ -168,11 +153,12 @@ private slots:
             h.send(rx.data);
             setrlimit(RLIMIT_FSIZE, &saved);
         }
-        QTRY_COMPARE(ConsoleProbe::ended(*console), rx.status);
+        QTRY_COMPARE(ended(*console), rx.status);
         // Eleven 'C' unanswered: at once, after 200 ms, then every 250 ms, and 250 ms more.
         QVERIFY2(rx.status != 9 || clock.elapsed() >= 2500, qPrintable(QString::number(clock.elapsed())));
         const bool verified = rx.replies.endsWith("<RTLD:NOR>");
-        QCOMPARE(ConsoleProbe::holdInstaller(*console), verified ? 2 : 0); // verified: the installer's first step ran
+        ConsoleProbe::upgradeTimer(*console)->stop(); // the installer goes no further
+        QCOMPARE(std::exchange(ConsoleProbe::upgradeState(*console), 0), verified ? 2 : 0); // verified: its first step ran
         QCOMPARE(letters(h.replies + h.readFor(100)), rx.replies);
         QVERIFY(rx.path.isEmpty() || sysroot.appExists(rx.path));
         QCOMPARE(sysroot.readAppFile(rx.path), rx.data.left(rx.kept));

@@ -150,81 +150,53 @@ XmodemSender::Result XmodemSender::send(const QByteArray &data, int replyMs)
     return reply == QByteArray(1, char(xmodem::ACK)) ? Done : NoReply;
 }
 
-LrzszSender::LrzszSender(int panelFd, bool eventLoop, int turnaroundMs)
-    : m_panelFd(panelFd)
-    , m_eventLoop(eventLoop)
-    , m_turnaroundMs(turnaroundMs)
+QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir, int turnaroundMs, int ms)
 {
-}
-
-LrzszSender::~LrzszSender()
-{
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+    PtyLink tty;
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    if (tty.open()) {
+        p.setStandardInputFile(tty.slaveName());
+        p.setStandardOutputFile(tty.slaveName());
+        p.start(command.first(), command.mid(1));
     }
-}
-
-bool LrzszSender::start(const QString &file)
-{
-    if (!m_pty.open())
-        return false;
-    m_process.setStandardInputFile(m_pty.slaveName());
-    m_process.setStandardOutputFile(m_pty.slaveName());
-    m_process.start(QStringLiteral("sx"), { QStringLiteral("-k"), file });
-    if (!m_process.waitForStarted(10000))
-        return false;
-    // sx tells on standard error when it begins to wait for the receiver.
-    QElapsedTimer t;
-    t.start();
-    while (!m_stderr.contains(QLatin1String("receive command now")) && t.elapsed() < 10000) {
-        m_process.waitForReadyRead(100);
-        m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
-    }
-    return m_stderr.contains(QLatin1String("receive command now"));
-}
-
-bool LrzszSender::relay(int ms)
-{
-    QByteArray held;
-    bool sxSpoke = false;
-    bool startGiven = false;
-    QElapsedTimer total;
-    total.start();
-    QElapsedTimer sinceSx;
-    sinceSx.start();
-    char chunk[4096];
-    while (total.elapsed() < ms) {
-        ssize_t n;
-        while ((n = ::read(m_pty.masterFd(), chunk, sizeof chunk)) > 0) {
-            writeAll(m_panelFd, chunk, static_cast<int>(n));
-            sinceSx.restart();
-            sxSpoke = true;
+    if (!p.waitForStarted(10000))
+        return command.first() + " did not start";
+    QByteArray held = std::exchange(panel.buffer(), QByteArray()); // whatever the panel sent already
+    bool spoke = false, startGiven = false;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastWrote = 0;
+    while (clock.elapsed() < ms && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
+        readableNow({ tty.masterFd(), panel.masterFd() }, 10);
+        tty.fill(0);
+        if (!tty.buffer().isEmpty()) {
+            panel.write(std::exchange(tty.buffer(), QByteArray()));
+            lastWrote = clock.elapsed();
+            spoke = true;
         }
-        while ((n = ::read(m_panelFd, chunk, sizeof chunk)) > 0)
-            held.append(chunk, static_cast<int>(n));
-        if (!held.isEmpty() && sinceSx.elapsed() >= m_turnaroundMs) {
-            // Before sx has sent anything it gets one start request: the
-            // ones that piled up meanwhile would read as answers to its
-            // first packet.
-            if (!sxSpoke) {
-                if (!startGiven && held.contains(char(xmodem::CRC_REQUEST))) {
-                    writeAll(m_pty.masterFd(), "C", 1);
-                    startGiven = true;
-                }
-            } else {
-                writeAll(m_pty.masterFd(), held.constData(), held.size());
-            }
-            held.clear();
+        panel.fill(0);
+        held += std::exchange(panel.buffer(), QByteArray());
+        if (held.isEmpty() || clock.elapsed() - lastWrote < turnaroundMs)
+            continue;
+        // Before the program has sent anything it gets one start request: the
+        // ones that piled up meanwhile would read as answers to sx's first packet.
+        if (spoke) {
+            tty.write(held);
+        } else if (!startGiven && held.contains(char(xmodem::CRC_REQUEST))) {
+            tty.write(QByteArray(1, char(xmodem::CRC_REQUEST)));
+            startGiven = true;
         }
-        if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(0))
-            break;
-        const int wait = held.isEmpty() ? 20 : static_cast<int>(qBound<qint64>(1, m_turnaroundMs - sinceSx.elapsed(), 20));
-        waitReadable({ m_pty.masterFd(), m_panelFd }, wait, m_eventLoop);
+        held.clear();
     }
-    m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
-    return m_process.state() == QProcess::NotRunning && m_process.exitStatus() == QProcess::NormalExit
-        && m_process.exitCode() == 0;
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(5000);
+        return command.first() + " did not finish: " + QString::fromLocal8Bit(p.readAllStandardError());
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QString("%1 failed (%2): %3").arg(command.first()).arg(p.exitCode()).arg(QString::fromLocal8Bit(p.readAllStandardError()));
+    return QString();
 }
 
 bool download(PanelSession &s, const QByteArray &name, const QByteArray &data, int packets)

@@ -51,29 +51,11 @@ private:
     QByteArray m_buffer;
 };
 
-// lrzsz's `sx -k` as the sender, on a pseudo-terminal of its own. The relay
-// hands the panel's bytes to sx only turnaroundMs after sx last wrote, as a
-// real line's turnaround would.
-class LrzszSender
-{
-public:
-    LrzszSender(int panelFd, bool eventLoop, int turnaroundMs = 50);
-    ~LrzszSender();
-
-    // Starts sx on the file and waits until it waits for the receiver.
-    bool start(const QString &file);
-    // Relays until sx ends or ms pass; true when sx ended successfully.
-    bool relay(int ms);
-    QString errorText() const { return m_stderr; }
-
-private:
-    int m_panelFd;
-    bool m_eventLoop;
-    int m_turnaroundMs;
-    PtyLink m_pty;
-    QProcess m_process;
-    QString m_stderr;
-};
-
+// Runs an lrzsz program (sx -k, rx -c) in dir on a pseudo-terminal of its own
+// and relays between it and the panel's link until it ends or ms pass. The
+// panel's bytes wait until the program has been quiet for turnaroundMs, as on
+// a real line: rx drops its pending input right after each ACK it writes.
+// Empty when the program ended successfully, else what went wrong.
+QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir, int turnaroundMs, int ms);
 
 #endif

@@ -225,7 +225,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(ConsoleProbe::consoleState(*c), 0, 3000);
         }
         QCOMPARE(take(), QByteArray());
-        const QString log = out.finish();
+        const QString log = out.lines().join('\n') + '\n';
         QVERIFY2(log.contains(t.log) && log.count('.') == packets, qPrintable(log));
         QVERIFY(t.progress ? c->progressBar->maximum() == t.size && c->progressBar->value() == qMin(furthest * 1024, t.size)
                            : c->progressBar->value() <= 0);

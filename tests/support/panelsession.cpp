@@ -1,9 +1,7 @@
 #include "panelsession.h"
 
-#include <QDir>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -15,27 +13,13 @@
 #error "KVX_SIM_EXECUTABLE must name the simulation executable"
 #endif
 
-PtyLink::PtyLink()
-    : m_master(-1)
-    , m_slave(-1)
-{
-}
-
-PtyLink::~PtyLink()
-{
-    close();
-}
-
 bool PtyLink::open()
 {
     close();
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_master < 0)
-        return false;
     // Not inherited by the panel: a master held open by the child itself
     // would keep the link from ever hanging up.
-    fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
         close();
         return false;
     }
@@ -60,8 +44,7 @@ void PtyLink::close()
         ::close(m_slave);
     if (m_master >= 0)
         ::close(m_master);
-    m_slave = -1;
-    m_master = -1;
+    m_slave = m_master = -1;
 }
 
 bool PtyLink::linkAs(const QString &linkPath) const
@@ -72,85 +55,57 @@ bool PtyLink::linkAs(const QString &linkPath) const
 
 void PtyLink::write(const QByteArray &bytes)
 {
-    int done = 0;
-    while (m_master >= 0 && done < bytes.size()) {
+    for (int done = 0; m_master >= 0 && done < bytes.size();) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n > 0) {
+        struct pollfd p { m_master, POLLOUT, 0 };
+        if (n > 0)
             done += static_cast<int>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            struct pollfd p { m_master, POLLOUT, 0 };
+        else if (n < 0 && errno == EAGAIN)
             poll(&p, 1, 100);
-        } else {
+        else
             break;
-        }
     }
 }
 
 void PtyLink::fill(int ms)
 {
-    if (m_master < 0)
-        return;
     struct pollfd p { m_master, POLLIN, 0 };
-    if (poll(&p, 1, ms) <= 0 || !(p.revents & POLLIN))
+    if (m_master < 0 || poll(&p, 1, ms) <= 0 || !(p.revents & POLLIN))
         return;
     char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
-        if (n <= 0)
-            break;
+    for (ssize_t n; (n = ::read(m_master, chunk, sizeof chunk)) > 0;)
         m_buffer.append(chunk, static_cast<int>(n));
-    }
-}
-
-PanelSession::PanelSession()
-    : m_cursor(0)
-{
-}
-
-PanelSession::~PanelSession()
-{
-    stop();
 }
 
 bool PanelSession::start(bool withLink, const QStringList &extraEnvironment)
 {
-    if (!sysroot.isValid())
+    if (!sysroot.isValid() || (withLink && (!link.open() || !link.linkAs(sysroot.path("dev/ttyGS0")))))
         return false;
-    if (withLink) {
-        if (!link.open() || !link.linkAs(sysroot.path("dev/ttyGS0")))
-            return false;
-    }
     const QString exe = sysroot.appPath("kvx_recovery_sim");
     QFile::remove(exe);
     if (!QFile::copy(QStringLiteral(KVX_SIM_EXECUTABLE), exe))
         return false;
     QFile::setPermissions(exe, QFile::permissions(exe) | QFileDevice::ExeOwner);
-
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("KVX_SYSROOT", sysroot.root());
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TZ", "UTC");
-    for (const QString &entry : extraEnvironment) {
-        const int eq = entry.indexOf('=');
-        env.insert(entry.left(eq), entry.mid(eq + 1));
-    }
+    for (const QString &entry : extraEnvironment)
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(sysroot.appDir());
-    process.setProgram(exe);
-    process.start();
-    if (!process.waitForStarted(10000))
-        return false;
-    return waitForLine("CXM: Init Success", 15000);
+    process.start(exe, QStringList());
+    return process.waitForStarted(10000) && waitForLine("CXM: Init Success", 15000);
 }
 
 void PanelSession::stop()
 {
-    if (process.state() != QProcess::NotRunning) {
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
     }
 }
 
@@ -158,52 +113,24 @@ void PanelSession::collectOutput()
 {
     process.waitForReadyRead(0);
     m_out += process.readAllStandardOutput();
-    int nl;
-    while ((nl = m_out.indexOf('\n')) >= 0) {
+    for (int nl; (nl = m_out.indexOf('\n')) >= 0; m_out.remove(0, nl + 1))
         m_lines << QString::fromLocal8Bit(m_out.left(nl));
-        m_out.remove(0, nl + 1);
-    }
 }
 
-void PanelSession::pump(int ms)
+bool PanelSession::waitForLine(const QString &line, int ms, bool containing)
 {
-    if (link.isOpen()) {
-        link.fill(ms);
-    } else if (process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(ms);
-    }
-    collectOutput();
-}
-
-bool PanelSession::waitForLine(const QString &line, int ms)
-{
-    return waitForMatch([&line](const QString &l) { return l == line; }, ms);
-}
-
-bool PanelSession::waitForLineContaining(const QString &text, int ms)
-{
-    return waitForMatch([&text](const QString &l) { return l.contains(text); }, ms);
-}
-
-bool PanelSession::waitForMatch(const std::function<bool(const QString &)> &matches, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
+    for (QDeadlineTimer deadline(ms);;) {
         collectOutput();
         for (int i = m_cursor; i < m_lines.size(); ++i) {
-            if (matches(m_lines.at(i))) {
+            if (containing ? m_lines.at(i).contains(line) : m_lines.at(i) == line) {
                 m_cursor = i + 1;
                 return true;
             }
         }
-        if (t.elapsed() >= ms)
+        if (deadline.hasExpired() || (process.state() == QProcess::NotRunning && !process.bytesAvailable()))
             return false;
-        if (process.state() == QProcess::NotRunning && !process.bytesAvailable())
-            return false;
-        process.waitForReadyRead(qMin<qint64>(20, ms - t.elapsed()));
-        if (link.isOpen())
-            link.fill(0);
+        process.waitForReadyRead(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
+        link.fill(0);
     }
 }
 
@@ -213,55 +140,37 @@ QStringList PanelSession::allLines()
     return m_lines;
 }
 
-QString PanelSession::stderrText()
+QByteArray PanelSession::take(const std::function<int(const QByteArray &)> &ready, int ms)
 {
-    return QString::fromLocal8Bit(process.readAllStandardError());
-}
-
-void PanelSession::send(const QByteArray &bytes)
-{
-    link.write(bytes);
+    for (QDeadlineTimer deadline(ms);;) {
+        const int n = ready(link.buffer());
+        if (n >= 0 || deadline.hasExpired()) {
+            const QByteArray got = link.buffer().left(qMax(n, 0));
+            link.buffer().remove(0, got.size());
+            return got;
+        }
+        if (link.isOpen())
+            link.fill(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
+        else
+            process.waitForReadyRead(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
+        collectOutput();
+    }
 }
 
 QByteArray PanelSession::readUntil(const QByteArray &needle, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
-        const int at = link.buffer().indexOf(needle);
-        if (at >= 0) {
-            const QByteArray got = link.buffer().left(at + needle.size());
-            link.buffer().remove(0, at + needle.size());
-            return got;
-        }
-        if (t.elapsed() >= ms)
-            return QByteArray();
-        pump(static_cast<int>(qMin<qint64>(20, ms - t.elapsed())));
-    }
+    return take([&needle](const QByteArray &b) { return b.contains(needle) ? b.indexOf(needle) + needle.size() : -1; }, ms);
 }
 
 QByteArray PanelSession::readExactly(int n, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (link.buffer().size() < n && t.elapsed() < ms)
-        pump(static_cast<int>(qMin<qint64>(20, ms - t.elapsed())));
-    if (link.buffer().size() < n)
-        return QByteArray();
-    const QByteArray got = link.buffer().left(n);
-    link.buffer().remove(0, n);
-    return got;
+    return take([n](const QByteArray &b) { return b.size() >= n ? n : -1; }, ms);
 }
 
 QByteArray PanelSession::readFor(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        pump(static_cast<int>(qMin<qint64>(20, ms - t.elapsed())));
-    const QByteArray got = link.buffer();
-    link.buffer().clear();
-    return got;
+    QDeadlineTimer deadline(ms);
+    return take([&deadline](const QByteArray &b) { return deadline.hasExpired() ? b.size() : -1; }, ms);
 }
 
 QByteArray PanelSession::command(const QByteArray &frame, int ms)

@@ -15,8 +15,8 @@
 class PtyLink
 {
 public:
-    PtyLink();
-    ~PtyLink();
+    PtyLink() = default;
+    ~PtyLink() { close(); }
     PtyLink(const PtyLink &) = delete;
     PtyLink &operator=(const PtyLink &) = delete;
 
@@ -34,19 +34,19 @@ public:
     QByteArray &buffer() { return m_buffer; }
 
 private:
-    int m_master;
-    int m_slave;
+    int m_master = -1;
+    int m_slave = -1;
     QString m_slaveName;
     QByteArray m_buffer;
 };
 
 // One simulated panel: a sysroot, its terminal and the kvx_recovery_sim
-// process started on them. Every wait has a deadline.
+// process started on them. Every wait has a deadline; while waiting on the
+// terminal, the panel's standard output keeps flowing in.
 class PanelSession
 {
 public:
-    PanelSession();
-    ~PanelSession();
+    ~PanelSession() { stop(); }
 
     TestSysroot sysroot;
     PtyLink link;
@@ -59,30 +59,29 @@ public:
     void stop();
 
     // Standard output, line by line. A wait consumes the lines up to the one
-    // it found, so consecutive waits check the order of the diagnostics.
-    bool waitForLine(const QString &line, int ms = 5000);
-    bool waitForLineContaining(const QString &text, int ms = 5000);
+    // it found (equal, or containing the text), so consecutive waits check
+    // the order of the diagnostics.
+    bool waitForLine(const QString &line, int ms = 5000, bool containing = false);
+    bool waitForLineContaining(const QString &text, int ms = 5000) { return waitForLine(text, ms, true); }
     QStringList allLines();
-    QString stderrText();
 
-    // Terminal bytes from the panel.
-    void send(const QByteArray &bytes);
+    // Terminal bytes from the panel: up to and including needle, exactly n,
+    // or whatever comes within ms; empty on time-out.
+    void send(const QByteArray &bytes) { link.write(bytes); }
     QByteArray readUntil(const QByteArray &needle, int ms = 5000);
     QByteArray readExactly(int n, int ms = 5000);
     QByteArray readFor(int ms);
     // Sends a frame and returns everything up to and including the LF CR
-    // that ends its handling (empty on time-out).
+    // that ends its handling.
     QByteArray command(const QByteArray &frame, int ms = 5000);
 
-    // Lets the process's output in while waiting on the terminal.
-    void pump(int ms);
-
 private:
-    bool waitForMatch(const std::function<bool(const QString &)> &matches, int ms);
+    // Reads until ready(buffer) gives how many bytes to take, or ms pass.
+    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
     void collectOutput();
     QByteArray m_out;
     QStringList m_lines;
-    int m_cursor;
+    int m_cursor = 0;
 };
 
 #endif

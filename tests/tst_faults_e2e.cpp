@@ -25,7 +25,7 @@ static const QByteArray three = randomBytes(3, 3000); // tmp/three.bin, to downl
 static bool upload(PanelSession &s, const QByteArray &name, const QByteArray &data)
 {
     return s.command("#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#").endsWith("C\n\r")
-        && XmodemSender(s.link.masterFd(), false).send(data) == XmodemSender::Done;
+        && XmodemSender(s.link).send(data) == XmodemSender::Done;
 }
 
 class tst_faults_e2e : public QObject

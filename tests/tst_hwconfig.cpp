@@ -83,21 +83,8 @@ private slots:
         const QStringList defaults{ "0", fusedSerial, "", "on", "0.0.0.0/" };
         for (int i = 0; i < files.size(); ++i)
             QCOMPARE(decided(files[i]), defaults[i]);
-        // The default level is not pushed to the device.
+        // The default level is not pushed to the device. (Each file's own lines: readers.)
         QCOMPARE(sys.readFile("sys/class/backlight/backlight2.18/brightness"), QByteArray("10"));
-
-        sys.writeAppFile("timezone.cfg", "-60");
-        sys.writeAppFile("device_name.txt", "NAM<Press 4>\n");
-        sys.writeAppFile("sys_conf.txt", "BLK<080>\nbogus line\nDIO<00>H\n");
-        sys.writeAppFile("lowBatteryConf.txt", "CKB<0>\n");
-        sys.writeAppFile("version.txt", "FMW<3.0.2.1>\nAPP<1.7>\n");
-        QTest::ignoreMessage(QtDebugMsg, "HWI: Rd timezone.cfg");
-        QCOMPARE(construct(), (noFiles.mid(0, 2) + QStringList{ "HWI: Set BkLt 80", "HWI: bogus line", "",
-            "HWI: Model: MVK 200 Name: Press 4", "HWI: Bat. Low Chk Off" } + noFiles.mid(6, 5)
-            + QStringList{ "HWI: OS : 3.0.2.1", "HWI: APP: 1.7" }));
-        const QStringList stored{ "-60", "Press 4", "BLK80 DIOHUUUUUUUUUUUUUUU", "off", "3.0.2.1/1.7" };
-        for (int i = 0; i < files.size(); ++i)
-            QCOMPARE(decided(files[i]), stored[i]);
     }
 
     // One file (null: none): what it decides, its lines among those of a panel without files.

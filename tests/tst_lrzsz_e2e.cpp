@@ -28,7 +28,7 @@ private slots:
         const QByteArray data = pattern(200 * 1024 + 333);
         s.sysroot.writeFile("padded.bin", data + QByteArray(1024 - data.size() % 1024, char(0x1A)));
         QVERIFY(s.command("#LOAD<big.bin>" + QByteArray::number(data.size()) + "#").endsWith("\n\r"));
-        const QString problem = runLrzsz(s.link, { "sx", "-k", s.sysroot.path("padded.bin") }, s.sysroot.root(), 10, 60000);
+        const QString problem = runLrzsz(s.link, { "sx", "-k", s.sysroot.path("padded.bin") }, s.sysroot.root(), 10, 20000);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QVERIFY(s.waitForLine("CXM: ACK EOT"));
         QCOMPARE(s.sysroot.readAppFile("tmp/big.bin"), data);
@@ -54,7 +54,7 @@ private slots:
         QCOMPARE(s.readExactly(1, 300), QByteArray("C"));
         QCOMPARE(s.readFor(450), QByteArray());
         QTemporaryDir host;
-        const QString problem = runLrzsz(s.link, { "rx", "-c", "got.bin" }, host.path(), 50, 120000);
+        const QString problem = runLrzsz(s.link, { "rx", "-c", "got.bin" }, host.path(), 50, 30000);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QFile got(host.path() + "/got.bin");
         QVERIFY(got.open(QIODevice::ReadOnly));

@@ -1,6 +1,9 @@
 #include "panelsession.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QFile>
 #include <cerrno>
 #include <cstdlib>
@@ -70,15 +73,55 @@ void PtyLink::write(const QByteArray &bytes)
 void PtyLink::fill(int ms)
 {
     struct pollfd p { m_master, POLLIN, 0 };
-    if (m_master < 0 || poll(&p, 1, ms) <= 0 || !(p.revents & POLLIN))
-        return;
+    if (m_master >= 0 && eventLoop && ms > 0 && poll(&p, 1, 0) == 0) {
+        QEventLoop loop;
+        QSocketNotifier readable(m_master, QSocketNotifier::Read);
+        QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+        ms = 0;
+    }
     char chunk[4096];
-    for (ssize_t n; (n = ::read(m_master, chunk, sizeof chunk)) > 0;)
-        m_buffer.append(chunk, static_cast<int>(n));
+    if (m_master >= 0 && poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
+        for (ssize_t n; (n = ::read(m_master, chunk, sizeof chunk)) > 0;)
+            m_buffer.append(chunk, static_cast<int>(n));
+    }
+    if (afterWait)
+        afterWait();
+}
+
+QByteArray PtyLink::take(const std::function<int(const QByteArray &)> &ready, int ms)
+{
+    for (QDeadlineTimer deadline(ms);;) {
+        const int n = ready(m_buffer);
+        if (n >= 0 || deadline.hasExpired()) {
+            const QByteArray got = m_buffer.left(qMax(n, 0));
+            m_buffer.remove(0, got.size());
+            return got;
+        }
+        fill(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
+    }
+}
+
+QByteArray PtyLink::readUntil(const QByteArray &needle, int ms)
+{
+    return take([&needle](const QByteArray &b) { return b.contains(needle) ? b.indexOf(needle) + needle.size() : -1; }, ms);
+}
+
+QByteArray PtyLink::readExactly(int n, int ms)
+{
+    return take([n](const QByteArray &b) { return b.size() >= n ? n : -1; }, ms);
+}
+
+QByteArray PtyLink::readFor(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    return take([&deadline](const QByteArray &b) { return deadline.hasExpired() ? b.size() : -1; }, ms);
 }
 
 bool PanelSession::start(bool withLink, const QStringList &extraEnvironment)
 {
+    link.afterWait = [this] { collectOutput(); };
     if (!sysroot.isValid() || (withLink && (!link.open() || !link.linkAs(sysroot.path("dev/ttyGS0")))))
         return false;
     const QString exe = sysroot.appPath("kvx_recovery_sim");
@@ -138,39 +181,6 @@ QStringList PanelSession::allLines()
 {
     collectOutput();
     return m_lines;
-}
-
-QByteArray PanelSession::take(const std::function<int(const QByteArray &)> &ready, int ms)
-{
-    for (QDeadlineTimer deadline(ms);;) {
-        const int n = ready(link.buffer());
-        if (n >= 0 || deadline.hasExpired()) {
-            const QByteArray got = link.buffer().left(qMax(n, 0));
-            link.buffer().remove(0, got.size());
-            return got;
-        }
-        if (link.isOpen())
-            link.fill(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
-        else
-            process.waitForReadyRead(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
-        collectOutput();
-    }
-}
-
-QByteArray PanelSession::readUntil(const QByteArray &needle, int ms)
-{
-    return take([&needle](const QByteArray &b) { return b.contains(needle) ? b.indexOf(needle) + needle.size() : -1; }, ms);
-}
-
-QByteArray PanelSession::readExactly(int n, int ms)
-{
-    return take([n](const QByteArray &b) { return b.size() >= n ? n : -1; }, ms);
-}
-
-QByteArray PanelSession::readFor(int ms)
-{
-    QDeadlineTimer deadline(ms);
-    return take([&deadline](const QByteArray &b) { return deadline.hasExpired() ? b.size() : -1; }, ms);
 }
 
 QByteArray PanelSession::command(const QByteArray &frame, int ms)

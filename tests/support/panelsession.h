@@ -33,6 +33,20 @@ public:
     void fill(int ms);
     QByteArray &buffer() { return m_buffer; }
 
+    // Bytes from the panel: up to and including needle, exactly n, or
+    // whatever comes within ms; empty on time-out.
+    QByteArray readUntil(const QByteArray &needle, int ms = 5000);
+    QByteArray readExactly(int n, int ms = 5000);
+    QByteArray readFor(int ms);
+    // Reads until ready(buffer) gives how many bytes to take, or ms pass.
+    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
+
+    // A console in the test's own process answers only while the Qt event
+    // loop runs: with this set, the waits run it.
+    bool eventLoop = false;
+    // Called after every wait (the session lets the panel's output in).
+    std::function<void()> afterWait;
+
 private:
     int m_master = -1;
     int m_slave = -1;
@@ -65,19 +79,16 @@ public:
     bool waitForLineContaining(const QString &text, int ms = 5000) { return waitForLine(text, ms, true); }
     QStringList allLines();
 
-    // Terminal bytes from the panel: up to and including needle, exactly n,
-    // or whatever comes within ms; empty on time-out.
+    // The terminal (see PtyLink).
     void send(const QByteArray &bytes) { link.write(bytes); }
-    QByteArray readUntil(const QByteArray &needle, int ms = 5000);
-    QByteArray readExactly(int n, int ms = 5000);
-    QByteArray readFor(int ms);
+    QByteArray readUntil(const QByteArray &needle, int ms = 5000) { return link.readUntil(needle, ms); }
+    QByteArray readExactly(int n, int ms = 5000) { return link.readExactly(n, ms); }
+    QByteArray readFor(int ms) { return link.readFor(ms); }
     // Sends a frame and returns everything up to and including the LF CR
     // that ends its handling.
     QByteArray command(const QByteArray &frame, int ms = 5000);
 
 private:
-    // Reads until ready(buffer) gives how many bytes to take, or ms pass.
-    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
     void collectOutput();
     QByteArray m_out;
     QStringList m_lines;

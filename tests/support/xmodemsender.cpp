@@ -3,66 +3,8 @@
 #include "xmodem.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QSocketNotifier>
-#include <QTimer>
-#include <cerrno>
-#include <memory>
-#include <vector>
 #include <poll.h>
-#include <unistd.h>
 
-static bool readableNow(std::initializer_list<int> fds, int ms)
-{
-    struct pollfd p[4];
-    int n = 0;
-    for (int fd : fds)
-        p[n++] = { fd, POLLIN, 0 };
-    return poll(p, static_cast<nfds_t>(n), ms) > 0;
-}
-
-// Waits up to ms for one of the descriptors to become readable. With
-// eventLoop the Qt event loop runs meanwhile, so that a panel living in the
-// test's own process can answer.
-static bool waitReadable(std::initializer_list<int> fds, int ms, bool eventLoop)
-{
-    if (!eventLoop || readableNow(fds, 0))
-        return readableNow(fds, ms);
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
-    for (int fd : fds) {
-        notifiers.emplace_back(new QSocketNotifier(fd, QSocketNotifier::Read));
-        QObject::connect(notifiers.back().get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    }
-    timer.start(ms);
-    loop.exec();
-    return readableNow(fds, 0);
-}
-
-static void writeAll(int fd, const char *data, int size)
-{
-    int done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
-        if (n > 0) {
-            done += static_cast<int>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            struct pollfd p { fd, POLLOUT, 0 };
-            poll(&p, 1, 100);
-        } else {
-            return;
-        }
-    }
-}
-
-XmodemSender::XmodemSender(int fd, bool eventLoop)
-    : m_fd(fd)
-    , m_eventLoop(eventLoop)
-{
-}
 
 QByteArray XmodemSender::packet(unsigned int block, const QByteArray &data)
 {
@@ -72,50 +14,11 @@ QByteArray XmodemSender::packet(unsigned int block, const QByteArray &data)
     return p;
 }
 
-void XmodemSender::sendRaw(const QByteArray &bytes)
-{
-    writeAll(m_fd, bytes.constData(), bytes.size());
-}
-
-void XmodemSender::fill(int ms)
-{
-    if (!waitReadable({ m_fd }, ms, m_eventLoop))
-        return;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(m_fd, chunk, sizeof chunk)) > 0)
-        m_buffer.append(chunk, static_cast<int>(n));
-}
-
-QByteArray XmodemSender::readExactly(int n, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (m_buffer.size() < n && t.elapsed() < ms)
-        fill(static_cast<int>(ms - t.elapsed()));
-    if (m_buffer.size() < n)
-        return QByteArray();
-    const QByteArray got = m_buffer.left(n);
-    m_buffer.remove(0, n);
-    return got;
-}
-
-QByteArray XmodemSender::readFor(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        fill(static_cast<int>(ms - t.elapsed()));
-    const QByteArray got = m_buffer;
-    m_buffer.clear();
-    return got;
-}
-
 XmodemSender::Result XmodemSender::send(const QByteArray &data, int replyMs)
 {
     // Whatever came before the first 'C' (an echo, a tag) is not ours.
     for (;;) {
-        const QByteArray b = readExactly(1, replyMs);
+        const QByteArray b = link.readExactly(1, replyMs);
         if (b.isEmpty())
             return NoStart;
         if (b.at(0) == char(xmodem::CRC_REQUEST))
@@ -130,11 +33,11 @@ XmodemSender::Result XmodemSender::send(const QByteArray &data, int replyMs)
             QByteArray bytes = good;
             if (tamper)
                 tamper(i, attempt, bytes);
-            sendRaw(bytes);
-            QByteArray reply = readExactly(1, replyMs);
+            link.write(bytes);
+            QByteArray reply = link.readExactly(1, replyMs);
             // A start request that crossed the first packet is no answer.
             while (i == 0 && reply == QByteArray(1, char(xmodem::CRC_REQUEST)))
-                reply = readExactly(1, replyMs);
+                reply = link.readExactly(1, replyMs);
             if (reply.isEmpty())
                 return NoReply;
             replies += reply;
@@ -144,8 +47,8 @@ XmodemSender::Result XmodemSender::send(const QByteArray &data, int replyMs)
                 return Cancelled;
         }
     }
-    sendRaw(QByteArray(1, char(xmodem::EOT)));
-    const QByteArray reply = readExactly(1, replyMs);
+    link.write(QByteArray(1, char(xmodem::EOT)));
+    const QByteArray reply = link.readExactly(1, replyMs);
     replies += reply;
     return reply == QByteArray(1, char(xmodem::ACK)) ? Done : NoReply;
 }
@@ -168,7 +71,8 @@ QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir,
     clock.start();
     qint64 lastWrote = 0;
     while (clock.elapsed() < ms && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
-        readableNow({ tty.masterFd(), panel.masterFd() }, 10);
+        struct pollfd fds[2] = { { tty.masterFd(), POLLIN, 0 }, { panel.masterFd(), POLLIN, 0 } };
+        poll(fds, 2, 10);
         tty.fill(0);
         if (!tty.buffer().isEmpty()) {
             panel.write(std::exchange(tty.buffer(), QByteArray()));

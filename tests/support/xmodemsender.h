@@ -18,11 +18,11 @@
 // asks again). Stops after `packets`, the last one unanswered.
 bool download(PanelSession &s, const QByteArray &name, const QByteArray &data, int packets = INT_MAX);
 
-// The host side of an XMODEM-1K/CRC upload, on the master of a pseudo-terminal.
+// The host side of an XMODEM-1K/CRC upload, on a pseudo-terminal's master.
 class XmodemSender
 {
 public:
-    XmodemSender(int fd, bool eventLoop);
+    explicit XmodemSender(PtyLink &link) : link(link) {}
 
     // STX, block, complement, the data padded with SUB to 1024, CRC.
     static QByteArray packet(unsigned int block, const QByteArray &data);
@@ -37,18 +37,7 @@ public:
     Result send(const QByteArray &data, int replyMs = 3000);
     // The reply to every transmission and to the EOT, in order.
     QByteArray replies;
-
-    void sendRaw(const QByteArray &bytes);
-    // The next n bytes from the panel, empty on time-out.
-    QByteArray readExactly(int n, int ms);
-    // Everything the panel sends within ms.
-    QByteArray readFor(int ms);
-
-private:
-    void fill(int ms);
-    int m_fd;
-    bool m_eventLoop;
-    QByteArray m_buffer;
+    PtyLink &link;
 };
 
 // Runs an lrzsz program (sx -k, rx -c) in dir on a pseudo-terminal of its own

@@ -177,7 +177,7 @@ private slots:
         QTest::newRow("NAK before C") << SendCase { 3000, 3000, 3, "2", "NC", "- 1", true, "CXM: Start Tx" };
         QTest::newRow("CAN before C") << SendCase { 3000, 3000, 3, "", "XC", "- 1", false, "CXM: Start Tx" };
         QTest::newRow("no C in time") << SendCase { 3000, 3000, 3, "", "", "", false, "CXM: TX File Timeout" };
-        QTest::newRow("NAK resends") << SendCase { 3000, 3000, 3, "2", "CN", "1 1", true, "NAK,Retry" };
+        QTest::newRow("NAK resends") << SendCase { 3000, 3000, 3, "2", "CNAAA", "1 1 2 3 E", true, "NAK,Retry" };
         QTest::newRow("second C") << SendCase { 3000, 3000, 3, "", "CCA", "1 - 2", false, "CXM:Unknown C" };
         QTest::newRow("other") << SendCase { 3000, 3000, 3, "", "CqA", "1 - 2", false, "CXM:Unknown q" };
         QTest::newRow("CAN") << SendCase { 3000, 3000, 3, "", "CX", "1 -", false, "CXM:Break Transfer" };

@@ -6,6 +6,8 @@
 #include "replies.h"
 
 #include <QDateTime>
+
+using hostlink::printable;
 #include <cstdio>
 
 namespace {
@@ -74,12 +76,12 @@ int timeCommand(Session &s, const QStringList &args)
 {
     const QDateTime now = QDateTime::currentDateTime();
     int offset = now.offsetFromUtc() / 60;
-    if (args.size() == 2 && args.at(0) == QLatin1String("--tz")) {
-        if (!toInt(args.at(1), -720, 720, &offset))
-            return fail(ExitUsage, QStringLiteral("--tz takes minutes from -720 to 720"));
-    } else if (!args.isEmpty()) {
+    QCommandLineParser parser;
+    const QCommandLineOption tz(QStringLiteral("tz"), QString(), QStringLiteral("MINUTES"));
+    if (!parseCommandLine(parser, args, { tz }) || !parser.positionalArguments().isEmpty())
         return fail(ExitUsage, QStringLiteral("usage: time [--tz MINUTES]"));
-    }
+    if (parser.isSet(tz) && !toInt(parser.value(tz), -720, 720, &offset))
+        return fail(ExitUsage, QStringLiteral("--tz takes minutes from -720 to 720"));
     int rc = s.open();
     if (rc != ExitOk)
         return rc;
@@ -401,45 +403,15 @@ const Entry entries[] = {
 int runCommand(const HostOptions &options, const QString &name, const QStringList &args)
 {
     for (const Entry &e : entries) {
-        if (name == QLatin1String(e.name)) {
-            Session session(options);
-            return e.handler(session, args);
+        if (name != QLatin1String(e.name))
+            continue;
+        // exec's arguments are the panel's, unless --help is all there is.
+        if (args.size() == 1 && (args.at(0) == QLatin1String("--help") || args.at(0) == QLatin1String("-h"))) {
+            fputs(commandHelp(name).toLocal8Bit().constData(), stdout);
+            return ExitOk;
         }
+        Session session(options);
+        return e.handler(session, args);
     }
     return fail(ExitUsage, QStringLiteral("unknown command \"%1\" (see kvx-host --help)").arg(name));
-}
-
-QString usageText()
-{
-    return QStringLiteral(
-        "usage: kvx-host [-p DEVICE] [-t SECONDS] [-v] COMMAND [ARGUMENTS]\n"
-        "\n"
-        "Talks to an operator panel in recovery mode over its USB serial port.\n"
-        "\n"
-        "  -p, --port DEVICE    the panel's serial device (default /dev/ttyACM0)\n"
-        "  -t, --timeout SECS   wait at most this long for each answer\n"
-        "  -v, --verbose        show the frames and replies on standard error\n"
-        "\n"
-        "commands:\n"
-        "  info                         hardware report as a table\n"
-        "  upload FILE [--name NAME]    send a file (the panel keeps it in tmp/)\n"
-        "  upgrade PACKAGE              send a firmware package; the panel checks,\n"
-        "                               installs it and reboots\n"
-        "  download PATH [-o OUT]       fetch a file from the panel\n"
-        "  time [--tz MINUTES]          set the panel's clock from this PC's local time\n"
-        "  tz                           show the panel's time zone offset\n"
-        "  exec COMMAND [ARG...]        run a command line on the panel\n"
-        "  sync                         flush the panel's file systems\n"
-        "  save                         save the panel's configuration\n"
-        "  cpu-id                       show the processor's identity\n"
-        "  projects                     list the project files\n"
-        "  fonts                        list the font families\n"
-        "  remove-fonts FAMILY...       list user font families for removal\n"
-        "  set name TEXT | backlight PERCENT | dio CHANNEL in|out|unused [hi|lo] |\n"
-        "      pwm CHANNEL VALUE | alarm OUTPUT hi|lo | orientation 0|1 |\n"
-        "      rs485 0|1 | battery-check on|off\n"
-        "  raw FRAME                    send any frame, show the reply\n"
-        "\n"
-        "exit codes: 0 done, 1 wrong arguments or local file, 2 device missing or\n"
-        "link broken, 3 no answer in time, 4 refused by the panel, 5 transfer failed\n");
 }

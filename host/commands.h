@@ -3,6 +3,7 @@
 
 #include "session.h"
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +12,12 @@
 int runCommand(const HostOptions &options, const QString &name, const QStringList &args);
 
 QString usageText();
+// One command's synopsis and what it does, for `COMMAND --help`.
+QString commandHelp(const QString &name);
+
+// Parses a command's own options (given as --name or -o alike) and its
+// positional arguments; false when an option is unknown or lacks its value.
+bool parseCommandLine(QCommandLineParser &parser, const QStringList &args, const QList<QCommandLineOption> &options);
 
 // The file transfers (filecommands.cpp).
 int uploadCommand(Session &session, const QStringList &args);

@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstdio>
 
+using namespace hostlink;
+
 namespace {
 
 // The panel keeps at most this many bytes of a file name.
@@ -64,7 +66,7 @@ int startFailure(Session &s, UploadStart start, const QByteArray &seen, const QS
     case UploadStart::Broken:
         break;
     }
-    return s.linkFailure(start == UploadStart::Broken ? PanelLink::Broken : PanelLink::TimedOut,
+    return s.linkFailure(start == UploadStart::Broken ? Link::Broken : Link::TimedOut,
                          QStringLiteral("the panel to take the upload"), ms);
 }
 
@@ -82,17 +84,12 @@ TransferTiming timingFor(const Session &s, qint64 size)
 
 int uploadCommand(Session &s, const QStringList &args)
 {
-    QString path, name;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--name") && i + 1 < args.size())
-            name = args.at(++i);
-        else if (path.isEmpty() && !args.at(i).startsWith(QLatin1String("--")))
-            path = args.at(i);
-        else
-            return fail(ExitUsage, QStringLiteral("usage: upload FILE [--name NAME]"));
-    }
-    if (path.isEmpty())
+    QCommandLineParser parser;
+    const QCommandLineOption nameOption(QStringLiteral("name"), QString(), QStringLiteral("NAME"));
+    if (!parseCommandLine(parser, args, { nameOption }) || parser.positionalArguments().size() != 1)
         return fail(ExitUsage, QStringLiteral("usage: upload FILE [--name NAME]"));
+    const QString path = parser.positionalArguments().at(0);
+    QString name = parser.value(nameOption);
     QFile file;
     int rc = openUpload(path, &file, &name);
     if (rc == ExitOk)
@@ -109,7 +106,7 @@ int uploadCommand(Session &s, const QStringList &args)
         return startFailure(s, start, seen, name, ms);
 
     Progress progress(QStringLiteral("upload"), size);
-    const TransferOutcome o = sendFile(s.link(), file, size, timingFor(s, size), progress);
+    const TransferOutcome o = sendFile(s.link(), file, size, timingFor(s, size), [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QString());
@@ -153,18 +150,17 @@ int upgradeCommand(Session &s, const QStringList &args)
 
     Progress progress(QStringLiteral("upgrade"), size);
     const TransferTiming timing = timingFor(s, size);
-    const TransferOutcome o = sendFile(s.link(), file, size, timing, progress);
+    const TransferOutcome o = sendFile(s.link(), file, size, timing, [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QStringLiteral("; the panel reboots without installing"));
 
     // The verdict follows the EOT's acknowledgement at once.
-    const PanelLink::Status st = s.link().waitForSize(10, QDeadlineTimer(timing.answerMs));
+    const Link::Status st = s.link().waitForSize(10, QDeadlineTimer(timing.answerMs));
     const QByteArray verdict = s.link().buffer().left(10);
-    if (st != PanelLink::Ok)
+    if (st != Link::Ok)
         return s.linkFailure(st, QStringLiteral("the panel's verdict on the package"), timing.answerMs);
-    if (s.options().verbose)
-        fprintf(stderr, "< %s\n", qPrintable(printable(verdict)));
+    s.link().trace('<', verdict);
     out(QStringLiteral("Sent %1 (%2 bytes, MD5 %3) in %4 s (%5); the panel checked it in %6 s.")
             .arg(name)
             .arg(size)
@@ -183,15 +179,12 @@ int upgradeCommand(Session &s, const QStringList &args)
 
 int downloadCommand(Session &s, const QStringList &args)
 {
-    QString path, target;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("-o") && i + 1 < args.size())
-            target = args.at(++i);
-        else if (path.isEmpty() && !args.at(i).startsWith(QLatin1Char('-')))
-            path = args.at(i);
-        else
-            return fail(ExitUsage, QStringLiteral("usage: download PATH [-o OUT]"));
-    }
+    QCommandLineParser parser;
+    const QCommandLineOption outOption(QStringLiteral("o"), QString(), QStringLiteral("OUT"));
+    if (!parseCommandLine(parser, args, { outOption }) || parser.positionalArguments().size() != 1)
+        return fail(ExitUsage, QStringLiteral("usage: download PATH [-o OUT]"));
+    const QString path = parser.positionalArguments().at(0);
+    QString target = parser.value(outOption);
     QString problem;
     if (path.isEmpty())
         return fail(ExitUsage, QStringLiteral("usage: download PATH [-o OUT]"));
@@ -220,7 +213,7 @@ int downloadCommand(Session &s, const QStringList &args)
         return fail(ExitRefused, QStringLiteral("the panel cannot send %1 (no such file, or not readable)").arg(path));
 
     Progress progress(QStringLiteral("download"), size);
-    const TransferOutcome o = receiveFile(s.link(), sink, size, timingFor(s, 0), progress);
+    const TransferOutcome o = receiveFile(s.link(), sink, size, timingFor(s, 0), [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QString());

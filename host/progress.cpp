@@ -3,7 +3,13 @@
 #include "progress.h"
 
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 
 QString humanSize(double bytes)
 {

@@ -3,10 +3,12 @@
 
 #include "session.h"
 
-#include "serialport.h"
+#include "port.h"
 
-#include <cerrno>
 #include <cstdio>
+
+using hostlink::Link;
+using hostlink::printable;
 
 void out(const QString &text)
 {
@@ -27,11 +29,13 @@ Session::Session(const HostOptions &options)
 
 int Session::open()
 {
-    const int fd = serialport::openRaw(m_options.device);
-    if (fd < 0)
-        return fail(ExitDevice, serialport::errorMessage(errno, m_options.device));
-    m_link = std::make_unique<PanelLink>(fd);
-    m_link->setVerbose(m_options.verbose);
+    QString error;
+    m_port = hostlink::openPort(m_options.device, &error);
+    if (!m_port)
+        return fail(ExitDevice, error);
+    m_link = std::make_unique<Link>(*m_port);
+    if (m_options.verbose)
+        m_link->setTrace([](const QString &line) { fprintf(stderr, "%s\n", qPrintable(line)); });
     return ExitOk;
 }
 
@@ -40,10 +44,10 @@ int Session::deadlineMs(int defaultMs) const
     return m_options.timeoutMs >= 0 ? m_options.timeoutMs : defaultMs;
 }
 
-int Session::linkFailure(PanelLink::Status s, const QString &waitingFor, int ms)
+int Session::linkFailure(Link::Status s, const QString &waitingFor, int ms)
 {
-    if (s == PanelLink::Broken)
-        return fail(ExitDevice, serialport::errorMessage(m_link->error(), m_options.device));
+    if (s == Link::Broken)
+        return fail(ExitDevice, hostlink::brokenMessage(*m_port, m_options.device));
     return fail(ExitNoAnswer, QStringLiteral("no answer from the panel on %1 within %2 s (waiting for %3)")
                                   .arg(m_options.device)
                                   .arg(ms / 1000.0)
@@ -53,13 +57,13 @@ int Session::linkFailure(PanelLink::Status s, const QString &waitingFor, int ms)
 int Session::ask(const QByteArray &frame, int defaultMs, QByteArray *reply)
 {
     const int ms = deadlineMs(defaultMs);
-    const PanelLink::Status s = m_link->exchange(frame, QDeadlineTimer(ms), reply);
-    if (s == PanelLink::TimedOut && !reply->isEmpty())
+    const Link::Status s = m_link->exchange(frame, QDeadlineTimer(ms), reply);
+    if (s == Link::TimedOut && !reply->isEmpty())
         return fail(ExitNoAnswer, QStringLiteral("the panel's answer to %1 was incomplete after %2 s: %3")
                                       .arg(QString::fromLatin1(frame))
                                       .arg(ms / 1000.0)
                                       .arg(printable(*reply)));
-    if (s != PanelLink::Ok)
+    if (s != Link::Ok)
         return linkFailure(s, QStringLiteral("the answer to %1").arg(QString::fromLatin1(frame)), ms);
     return ExitOk;
 }

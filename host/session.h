@@ -1,7 +1,9 @@
 #ifndef KVX_HOST_SESSION_H
 #define KVX_HOST_SESSION_H
 
-#include "panellink.h"
+#include "link.h"
+
+#include <QSerialPort>
 
 #include <QByteArray>
 #include <QString>
@@ -41,7 +43,7 @@ public:
 
     // Opens the device; ExitOk or ExitDevice (with the reason printed).
     int open();
-    PanelLink &link() { return *m_link; }
+    hostlink::Link &link() { return *m_link; }
     const HostOptions &options() const { return m_options; }
 
     // The deadline for one wait: the user's -t when given, else the default.
@@ -52,11 +54,12 @@ public:
     int ask(const QByteArray &frame, int defaultMs, QByteArray *reply);
 
     // The message and code for a link that failed with status s.
-    int linkFailure(PanelLink::Status s, const QString &waitingFor, int ms);
+    int linkFailure(hostlink::Link::Status s, const QString &waitingFor, int ms);
 
 private:
     HostOptions m_options;
-    std::unique_ptr<PanelLink> m_link;
+    std::unique_ptr<QSerialPort> m_port;
+    std::unique_ptr<hostlink::Link> m_link;
 };
 
 // Checks a text that goes between '<' and '>' in a frame: no '#', '>' or

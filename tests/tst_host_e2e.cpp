@@ -2,22 +2,21 @@
 // tool gets a pseudo-terminal of its own; the test relays between it and the
 // panel's link, as a USB cable would, or plays a misbehaving panel itself.
 
+#include "fddevice.h"
 #include "panelsession.h"
-#include "xmodem.h"
-#include "xmodemsender.h"
+#include "port.h"
+#include "transfer.h"
 
 #include <QtTest>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include <sys/stat.h>
 #include <utility>
 
 struct HostRun { int exitCode = -1; QString out, err; qint64 ms = 0; };
 
 // printed: on standard output, or on error output when failing (%TTY: the tool's terminal); files: "application
-// file=text it holds", or one that equals SRC; answers: a played panel's (PANEL: the simulated one); naks: the
-// tool's; source: SRC beforehand, and what a played panel sends.
+// file=text it holds", or one that equals SRC; answers: what a played panel does (PANEL: the simulated one plays);
+// naks: the tool's; source: SRC beforehand, and what a played panel sends.
 struct Run { QStringList args; int exitCode; QString printed; QStringList files;
              QString answers; int naks; QByteArray source; };
 Q_DECLARE_METATYPE(Run)
@@ -72,7 +71,7 @@ class tst_host_e2e : public QObject
     Q_OBJECT
 
     PanelSession m_panel; // shared: later rows see earlier effects
-    TestSysroot m_work; // the PC's files: EMPTY, SMALL, FILE, DIR, SRC, and OUT made only by a download
+    TestSysroot m_work; // the PC's files: EMPTY, SMALL, FILE, DIR, FIFO, SRC, and OUT made only by a download
 
 private slots:
     void initTestCase()
@@ -81,6 +80,7 @@ private slots:
         m_work.writeFile("SMALL", "abc");
         m_work.writeFile("FILE", "x");
         QVERIFY(QDir().mkpath(m_work.path("DIR")));
+        QCOMPARE(mkfifo(QFile::encodeName(m_work.path("FIFO")).constData(), 0600), 0);
         m_panel.sysroot.activate(); // the installer's reboot is the panel's fake one
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(m_panel.sysroot.root() + '/'));
         m_panel.sysroot.writeAppFile("qml/project/main.qml", "Item {}\n");
@@ -95,11 +95,12 @@ private slots:
         QVERIFY(m_panel.start());
     }
 
-    // Each command, on the one panel (a refused one leaves it serving the next) or on one played by the test,
-    // which echoes the frame with the first answer and gives the next to each packet or byte the tool sends
-    // (the last again when they run out); P2crc, P2cpl, P2cut: packet 2 with damaged data, a damaged block
-    // complement, or cut short. Transfers: sizes around a packet's, a padding-only last packet (2048), block
-    // numbers that wrap; an upgrade, whose installer ends in a reboot.
+    // Each command, on the one panel (a refused one leaves it serving the next) or on one played by the test
+    // through the link library, whose tap does the damage: "LOAD ack" takes an upload answering each packet with
+    // ack (nak, can or nothing); "GETF fault" sends a 3000-byte file with packet 2 damaged in its data (crc) or
+    // block complement (cpl), cut short, replaced by an early EOT (end) or by the line's end (gone), held back
+    // (stall), or with packet 1 sent twice. Transfers: sizes around a packet's, a padding-only last packet (2048),
+    // block numbers that wrap; an upgrade, whose installer ends in a reboot.
     void commands_data()
     {
         QTest::addColumn<Run>("run");
@@ -138,6 +139,7 @@ private slots:
         row("hash in text", "exec|echo|#", 1, "'#'");
         row("name too long for a file", "upload|SMALL|--name|" + QString(52, 'f'), 1, "longer than 51");
         row("unknown command", "reboot-now", 1, "unknown command");
+        row("a command's help", "upload|--help", 0, "upload FILE \\[--name NAME\\]\n\nsend a file");
         row("projects", "projects", 0, "Alarm.qml\nmain.qml\n");
         row("fonts", "fonts", 0, "^user    DejaVu Sans\n(system  .*\n)*$");
         row("remove-fonts", "remove-fonts|DejaVu Sans|Other", 0, "lists 2 font families",
@@ -161,17 +163,20 @@ private slots:
         fake("silent: info", "-t|0.3|info", "", 3, silent);
         fake("silent: upload", "-t|0.3|upload|SMALL", "", 3, silent);
         fake("silent: download", "-t|0.3|download|x|-o|OUT", "", 3, silent);
-        fake("upload: NAK after NAK", up, "LOAD NAK", 5, "refused packet 1 10 times");
-        fake("upload: cancelled", up, "LOAD CAN", 5, "cancelled the transfer at packet 1");
-        fake("upload: silence", up, "LOAD -", 3, "no answer from the panel");
-        fake("download: damaged data", down, "GETF P1 P2crc P2 P3 EOT", 0, "Downloaded some/file", 1);
-        fake("download: damaged block complement", down, "GETF P1 P2cpl P2 P3 EOT", 0, "Downloaded some/file", 1);
-        fake("download: packet cut short", down, "GETF P1 P2cut P2 P3 EOT", 0, "Downloaded some/file", 1);
-        fake("download: packet sent twice", down, "GETF P1 P1 P2 P3 EOT", 0, "Downloaded some/file");
-        fake("download: end too early", down, "GETF P1 EOT", 5, "ended the file after 1 of 3 packets");
+        fake("upload: NAK after NAK", up, "LOAD nak", 5, "refused packet 1 10 times");
+        fake("upload: cancelled", up, "LOAD can", 5, "cancelled the transfer at packet 1");
+        fake("upload: silence", up, "LOAD none", 3, "no answer from the panel");
+        fake("download: damaged data", down, "GETF crc", 0, "Downloaded some/file", 1);
+        fake("download: damaged block complement", down, "GETF cpl", 0, "Downloaded some/file", 1);
+        fake("download: packet cut short", down, "GETF cut", 0, "Downloaded some/file", 1);
+        fake("download: packet sent twice", down, "GETF twice", 0, "Downloaded some/file");
+        fake("download: end too early", down, "GETF end", 5, "ended the file after 1 of 3 packets");
+        fake("download: panel stalls", down, "GETF stall", 3, "no answer from the panel while waiting for the next");
+        fake("download: panel vanishes", down, "GETF gone", 2, "failed on %TTY: the link broke off");
         fake("no such device", "-p|/nonexistent/ttyACM9|info", "", 2, "no such device: /nonexistent/ttyACM9");
         fake("regular file", "-p|FILE|info", "", 2, "is not a serial device");
         fake("directory", "-p|DIR|info", "", 2, "is a directory");
+        fake("not a terminal", "-p|FIFO|info", "", 2, "FIFO is not a serial device");
         fake("held by another program", "info", "BUSY", 2, "is busy: another program is using it");
     }
 
@@ -180,46 +185,57 @@ private slots:
         QFETCH(Run, run);
         QStringList &args = run.args;
         for (QString &a : args)
-            a = QStringList{ "EMPTY", "SMALL", "FILE", "DIR", "OUT", "SRC" }.contains(a) ? m_work.path(a) : a;
+            a = QStringList{ "EMPTY", "SMALL", "FILE", "DIR", "FIFO", "OUT", "SRC" }.contains(a) ? m_work.path(a) : a;
         const bool real = run.answers == "PANEL";
         if (!run.source.isEmpty())
             m_work.writeFile("SRC", run.source);
-        const QMap<QString, QByteArray> fixed{ { "LOAD", "<LOAD:ACK>C\n\r" }, { "GETF", "<GETF:3000>\n\r" },
-                                               { "NAK", "\x15" }, { "CAN", "\x18\x18" }, { "EOT", "\x04" } };
-        auto answer = [&](const QString &a) {
-            if (!a.startsWith('P'))
-                return fixed.value(a);
-            const int i = a.at(1).digitValue();
-            QByteArray p = XmodemSender::packet(static_cast<unsigned>(i), run.source.mid((i - 1) * 1024, 1024));
-            p[500] = static_cast<char>(p.at(500) ^ (a.endsWith("crc") ? 0x40 : 0));
-            p[2] = static_cast<char>(p.at(2) ^ (a.endsWith("cpl") ? 0x01 : 0));
-            return a.endsWith("cut") ? p.left(600) : p; // the tool waits, then asks again
-        };
-        const QStringList script = real || run.answers == "BUSY" ? QStringList()
-                                                                  : run.answers.split(' ', Qt::SkipEmptyParts);
-        int used = 0, step = 0, nakCount = 0; // bytes of the tool's taken; answers given
         PtyLink host;
         QVERIFY(host.open());
-        const auto panel = [&] {
-            host.fill(10);
-            const QByteArray &in = host.buffer();
-            for (int next; !script.isEmpty() && used < in.size(); used = next) { // the frame, then a packet or a byte
-                next = used == 0 ? in.indexOf('#', 1) + 1
-                                 : used + (in.at(used) == char(xmodem::STX) ? xmodem::PacketSize : 1);
-                if (next <= 0 || next > in.size())
-                    return; // not all of it yet
-                nakCount += in.at(used) == char(xmodem::NAK);
-                const QByteArray echo = used == 0 ? in.left(next) : QByteArray();
-                host.write(echo + answer(script.at(qMin(step++, script.size() - 1))));
+        FdDevice device(host.masterFd());
+        hostlink::Link link(device);
+        const QString kind = real ? QString() : run.answers.section(' ', 0, 0), fault = run.answers.section(' ', 1);
+        int nakCount = 0; // resends of the played panel's packets
+        link.setTap([&](const hostlink::Outgoing &what, QByteArray &bytes, hostlink::Tampering &how) {
+            const bool first = what.kind == hostlink::Outgoing::Packet && what.attempt == 0;
+            nakCount += what.kind == hostlink::Outgoing::Packet && what.attempt > 0;
+            if (what.kind == hostlink::Outgoing::Control && bytes == "\x06" && fault != "ack")
+                bytes = fault == "nak" ? "\x15" : fault == "can" ? "\x18\x18" : "";
+            if (first && what.packet == 2) {
+                bytes[500] = static_cast<char>(bytes.at(500) ^ (fault == "crc" ? 0x40 : 0));
+                bytes[2] = static_cast<char>(bytes.at(2) ^ (fault == "cpl" ? 0x01 : 0));
+                bytes.truncate(fault == "cut" ? 600 : bytes.size()); // the tool waits, then asks again
+                how.endStream = fault == "end" || fault == "gone";
+                how.delayMs = fault == "stall" ? 1500 : 0;
+                if (fault == "gone")
+                    host.close(); // the panel unplugged
             }
+            if (first && what.packet == 1 && fault == "twice")
+                bytes += bytes;
+        });
+        bool played = false;
+        const auto panel = [&] {
+            link.fill(QDeadlineTimer(10));
+            const int end = link.buffer().indexOf('#', 1);
+            if (played || !(kind == "LOAD" || kind == "GETF") || end < 0)
+                return;
+            played = true; // the frame, echoed with the first answer; then the whole transfer
+            const QByteArray frame = link.buffer().left(end + 1);
+            link.buffer().clear();
+            link.write(frame + (kind == "LOAD" ? "<LOAD:ACK>C\n\r" : "<GETF:3000>\n\r"), QDeadlineTimer(1000));
+            hostlink::TransferTiming timing{ 2000, 300, 0 };
+            QBuffer file(&run.source);
+            file.open(QIODevice::ReadWrite);
+            if (kind == "LOAD")
+                hostlink::receiveFile(link, file, 3, timing);
+            else if (link.waitFor("C", QDeadlineTimer(5000)) >= 0 && (link.buffer().clear(), true))
+                hostlink::sendFile(link, file, run.source.size(), timing);
         };
-        const QByteArray tty = QFile::encodeName(host.slaveName());
-        const int holder = run.answers == "BUSY" ? ::open(tty.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
-        QVERIFY(run.answers != "BUSY" || (holder >= 0 && flock(holder, LOCK_EX | LOCK_NB) == 0));
+        QString error;
+        auto holder = run.answers == "BUSY" ? hostlink::openPort(host.slaveName(), &error) : nullptr;
+        QVERIFY2(run.answers != "BUSY" || holder, qPrintable(error));
         QFile::remove(m_work.path("OUT"));
         const HostRun r = runHost(host, args, real ? relay(m_panel, host) : panel, real ? 60000 : 20000);
-        if (holder >= 0)
-            ::close(holder);
+        holder.reset();
         QVERIFY2(r.exitCode == run.exitCode, qPrintable(QString("exit %1: %2").arg(r.exitCode).arg(r.err)));
         const QRegularExpression printed(run.printed.replace("%TTY", host.slaveName()));
         QVERIFY2((run.exitCode ? r.err : r.out).contains(printed), qPrintable(r.out + r.err));

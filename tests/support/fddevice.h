@@ -1,0 +1,25 @@
+#ifndef KVX_FD_DEVICE_H
+#define KVX_FD_DEVICE_H
+
+#include <QIODevice>
+
+// A pseudo-terminal master (or any descriptor, not owned) as an unbuffered
+// QIODevice whose waits block, so a hostlink::Link can talk through it.
+class FdDevice : public QIODevice
+{
+public:
+    explicit FdDevice(int fd);
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override;
+    bool waitForReadyRead(int msecs) override;
+    bool waitForBytesWritten(int) override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 size) override;
+
+private:
+    int m_fd;
+};
+
+#endif

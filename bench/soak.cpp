@@ -1,7 +1,8 @@
 // Soak (run by hand, not in CI), end to end: after 200 uploads each downloaded again, then 100,000 command frames, the simulated panel holds no
 // more open descriptors and no more resident memory (but a small allowance); every transfer and frame succeeded.
 
-#include "xmodemsender.h"
+#include "panelsession.h"
+#include "stdoutcapture.h"
 
 #include "xmodem.h"
 
@@ -34,10 +35,10 @@ static bool roundTrip(PanelSession &s, int n)
     const int packets = (data.size() + xmodem::DataSize - 1) / xmodem::DataSize;
     bool acked = s.command("#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#").endsWith("C\n\r");
     for (int i = 0; acked && i <= packets; ++i) {
-        s.send(i < packets ? XmodemSender::packet(i + 1, data.mid(i * xmodem::DataSize, xmodem::DataSize)) : QByteArray(1, EOT));
+        s.send(i < packets ? xmodemPacket(i + 1, data.mid(i * xmodem::DataSize, xmodem::DataSize)) : QByteArray(1, EOT));
         acked = s.readExactly(1, 3000) == QByteArray(1, ACK);
     }
-    return acked && s.sysroot.readAppFile("tmp/" + name) == data && download(s, "tmp/" + name, data);
+    return acked && s.sysroot.readAppFile("tmp/" + name) == data && download(s.link, "tmp/" + name, data);
 }
 
 // Each frame and the start of the reply it must bring (up to its last '#'); those that save come once in a thousand.

@@ -1,7 +1,8 @@
 // End to end: the simulated panel survives a host that vanishes inside a frame or a transfer, a full disk during an upload, a
 // host that stalls, and one that floods garbage; then an ordinary session (cleanup()) still works.
 
-#include "xmodemsender.h"
+#include "panelsession.h"
+#include "stdoutcapture.h"
 
 #include "xmodem.h"
 
@@ -20,13 +21,6 @@ static QByteArray randomBytes(quint32 seed, int size)
     return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
 }
 static const QByteArray three = randomBytes(3, 3000); // tmp/three.bin, to download
-
-// Uploads with LOAD as a host does; the panel's first 'C' ends the reply to the frame, the sender waits for the next.
-static bool upload(PanelSession &s, const QByteArray &name, const QByteArray &data)
-{
-    return s.command("#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#").endsWith("C\n\r")
-        && XmodemSender(s.link).send(data) == XmodemSender::Done;
-}
 
 class tst_faults_e2e : public QObject
 {
@@ -49,8 +43,8 @@ private slots:
             return;
         const QByteArray data = randomBytes(2, 2500);
         QVERIFY(s->command("#SNAM<next>#").endsWith("#SNAM<next>#<SNAM:NOR>\n\r"));
-        QVERIFY(upload(*s, "next.bin", data) && s->sysroot.readAppFile("tmp/next.bin") == data);
-        QVERIFY(download(*s, "tmp/next.bin", data));
+        QVERIFY(upload(s->link, "next.bin", data) && s->sysroot.readAppFile("tmp/next.bin") == data);
+        QVERIFY(download(s->link, "tmp/next.bin", data));
     }
 
     void hostFails_data()
@@ -78,13 +72,13 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(QByteArray, answers);
         QFETCH(int, kept);
-        const QByteArray data = randomBytes(1, 3000), first = XmodemSender::packet(1, data.left(1024));
+        const QByteArray data = randomBytes(1, 3000), first = xmodemPacket(1, data.left(1024));
         QByteArray got;
         if (at == "frame") {
             s->send("#SNAM<half");
             QCOMPARE(s->readExactly(10), QByteArray("#SNAM<half"));
         } else if (at == "download") {
-            QVERIFY(download(*s, "tmp/three.bin", three, 1));
+            QVERIFY(download(s->link, "tmp/three.bin", three, 1));
         } else {
             QVERIFY(s->command("#LOAD<cut.bin>3000#").endsWith("C\n\r")); // the first start request ends the reply
             if (at != "start") // half a packet is taken in and waited on; a whole one is acknowledged
@@ -123,7 +117,7 @@ private slots:
     {
         QVERIFY(QFile::link("/dev/full", s->sysroot.appPath("tmp/full.bin"))); // every write: "no space left on device"
         QVERIFY(s->command("#LOAD<full.bin>3000#").endsWith("C\n\r"));
-        s->send(XmodemSender::packet(1, randomBytes(1, 1024)));
+        s->send(xmodemPacket(1, randomBytes(1, 1024)));
         QCOMPARE(s->readExactly(2), QByteArray(2, CAN)); // the host is told to give up instead of being left to resend
         QVERIFY(s->waitForLineContaining("CXM: File Error") && s->waitForLine("CXM: File Rx End"));
         QCOMPARE(s->readFor(300), QByteArray()); // no acknowledgement of an EOT, no reply: a failed LOAD is silent
@@ -143,7 +137,7 @@ private slots:
         const QByteArray garbage = randomBytes(0x6b7678, 64 * 1024);
         QVERIFY(!spellsUnsafe(garbage));
         QVERIFY(during != "upload" || s->command("#LOAD<flood.bin>5000#").endsWith("C\n\r"));
-        QVERIFY(during != "download" || download(*s, "tmp/three.bin", three, 1));
+        QVERIFY(during != "download" || download(s->link, "tmp/three.bin", three, 1));
         QByteArray answered = s->readFor(0);
         for (int at = 0; at < garbage.size(); at += 512) { // as fast as the panel takes it, its answers read meanwhile
             s->send(garbage.mid(at, 512));

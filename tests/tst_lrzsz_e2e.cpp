@@ -1,7 +1,8 @@
 // End to end: lrzsz's sx uploads to the simulated panel and its rx downloads
 // from it, each through a relay with a real line's turnaround.
 
-#include "xmodemsender.h"
+#include "panelsession.h"
+#include "stdoutcapture.h"
 
 #include <QtTest>
 

@@ -5,7 +5,8 @@
 #include "hdw_config.h"
 #include "usb_console.h"
 #include "xmodem.h"
-#include "xmodemsender.h"
+#include "panelsession.h"
+#include "stdoutcapture.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -215,7 +216,7 @@ private slots:
             const char b = bytes[i];
             c->TxFile_handshake(b == 'A' ? char(xmodem::ACK) : b == 'N' ? char(xmodem::NAK) : b == 'X' ? char(xmodem::CAN) : b);
             const int p = sent.value(i).toInt();
-            const QByteArray expected = sent.value(i) == "E" ? QByteArray(1, char(xmodem::EOT)) : p ? XmodemSender::packet(p, data.mid((p - 1) * 1024, 1024)) : "";
+            const QByteArray expected = sent.value(i) == "E" ? QByteArray(1, char(xmodem::EOT)) : p ? xmodemPacket(p, data.mid((p - 1) * 1024, 1024)) : "";
             QVERIFY2(take(expected.size()) == expected, qPrintable(QString("the answer to byte %1 is not %2").arg(i).arg(sent.value(i))));
             furthest = qMax(furthest, p);
             packets += p > 0;

@@ -5,8 +5,12 @@
 #include "hdw_config.h"
 #include "usb_console.h"
 #include "xmodem.h"
-#include "xmodemsender.h"
+#include "fddevice.h"
+#include "panelsession.h"
+#include "stdoutcapture.h"
+#include "transfer.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QProgressBar>
@@ -121,24 +125,31 @@ private slots:
         if (rx.path.isEmpty())
             QVERIFY(QDir(sysroot.appPath("tmp")).removeRecursively());
         StdoutCapture out;
-        XmodemSender h(link);
-        h.tamper = [&](int index, int attempt, QByteArray &bytes) {
-            for (int at : index > 0 && attempt < rx.tries ? rx.spoilt : QList<int>())
+        // The host: the link library's sender. Its tap spoils packets 2.. at their first tries, and notes each
+        // transmission's answer once the next transmission shows it (a resend: NAK); the last one's, the outcome tells.
+        FdDevice device(link.masterFd(), true);
+        hostlink::Link host(device);
+        QByteArray replies;
+        int sent = 0;
+        host.setTap([&](const hostlink::Outgoing &what, QByteArray &bytes, hostlink::Tampering &) {
+            for (int at : what.kind == hostlink::Outgoing::Packet && what.packet > 1 && what.attempt < rx.tries ? rx.spoilt : QList<int>())
                 bytes[at] = static_cast<char>(bytes[at] ^ 0x0B);
-        };
+            if (what.kind == hostlink::Outgoing::Packet || bytes == QByteArray(1, char(xmodem::EOT)))
+                replies += sent++ == 0 ? "" : what.attempt > 0 && what.kind == hostlink::Outgoing::Packet ? "N" : "A";
+        });
         console->messageLabel->clear();
         console->setTotalFileSize(static_cast<quint64>(rx.size));
         QElapsedTimer clock;
         clock.start();
         ConsoleProbe::receive(*console, rx.name.constData(), rx.size, rx.runtime, rx.hash.constData());
         QCOMPARE(console->messageLabel->text(), rx.name.isEmpty() ? QString() : QStringLiteral("Receiving..."));
-        const QByteArray ack(1, char(xmodem::ACK)), first = XmodemSender::packet(1, rx.data.left(1024));
+        const QByteArray ack(1, char(xmodem::ACK)), first = xmodemPacket(1, rx.data.left(1024));
         if (rx.how == "raw") {
             link.write(rx.data);
         } else if (rx.how == "burst") {
             QByteArray burst;
             for (int i = 0; i * 1024 < rx.data.size(); ++i)
-                burst += XmodemSender::packet(static_cast<unsigned int>(i + 1), rx.data.mid(i * 1024, 1024));
+                burst += xmodemPacket(static_cast<unsigned int>(i + 1), rx.data.mid(i * 1024, 1024));
             link.write(burst + char(xmodem::EOT));
         } else if (rx.how == "stall") { // an ACK 2 s into half a packet, which starts over; then four stalls
             link.write(first.left(500));
@@ -153,7 +164,12 @@ private slots:
             getrlimit(RLIMIT_FSIZE, &saved);
             const struct rlimit limit { rx.how == "full" ? 1500 : saved.rlim_cur, saved.rlim_max };
             setrlimit(RLIMIT_FSIZE, &limit);
-            h.send(rx.data);
+            host.buffer().remove(0, host.waitFor(QByteArray(1, char(xmodem::CRC_REQUEST)), QDeadlineTimer(3000)) + 1);
+            QByteArray bytes = rx.data;
+            QBuffer source(&bytes);
+            QVERIFY(source.open(QIODevice::ReadOnly));
+            const auto outcome = hostlink::sendFile(host, source, bytes.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
+            replies += outcome == hostlink::TransferOutcome::Done ? "A" : outcome == hostlink::TransferOutcome::Cancelled ? "X" : "?";
             setrlimit(RLIMIT_FSIZE, &saved);
         }
         QTRY_COMPARE(ended(*console), rx.status);
@@ -162,7 +178,7 @@ private slots:
         const bool verified = rx.replies.endsWith("<RTLD:NOR>");
         ConsoleProbe::upgradeTimer(*console)->stop(); // the installer goes no further
         QCOMPARE(std::exchange(ConsoleProbe::upgradeState(*console), 0), verified ? 2 : 0); // verified: its first step ran
-        QCOMPARE(letters(h.replies + link.readFor(100)), rx.replies);
+        QCOMPARE(letters(replies + host.buffer() + link.readFor(100)), rx.replies);
         QVERIFY(rx.path.isEmpty() || sysroot.appExists(rx.path));
         QCOMPARE(sysroot.readAppFile(rx.path), rx.data.left(rx.kept));
         QCOMPARE(sysroot.readAppFile("keep.txt"), QByteArray("kept"));

@@ -1,6 +1,12 @@
 #include "panelsession.h"
 
+#include "fddevice.h"
+#include "transfer.h"
+#include "xmodem.h"
+
+#include <QBuffer>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -187,4 +193,91 @@ QByteArray PanelSession::command(const QByteArray &frame, int ms)
 {
     send(frame);
     return readUntil(QByteArray("\n\r"), ms);
+}
+
+QByteArray xmodemPacket(unsigned int block, const QByteArray &data)
+{
+    QByteArray p(xmodem::PacketSize, '\0');
+    xmodem::buildPacket(reinterpret_cast<unsigned char *>(p.data()), block & 0xFF,
+                        reinterpret_cast<const unsigned char *>(data.constData()), static_cast<size_t>(data.size()));
+    return p;
+}
+
+bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
+{
+    FdDevice device(link.masterFd(), link.eventLoop);
+    hostlink::Link host(device);
+    QByteArray seen, bytes = data;
+    QBuffer source(&bytes);
+    return source.open(QIODevice::ReadOnly)
+        && hostlink::startUpload(host, "#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#", "<LOAD:ACK>",
+                                 QDeadlineTimer(5000), &seen) == hostlink::UploadStart::Started
+        && hostlink::sendFile(host, source, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind == hostlink::TransferOutcome::Done;
+}
+
+bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets)
+{
+    FdDevice device(link.masterFd(), link.eventLoop);
+    hostlink::Link host(device);
+    host.setTap([packets](const hostlink::Outgoing &what, QByteArray &bytes, hostlink::Tampering &how) {
+        how.endStream = what.kind == hostlink::Outgoing::Control && what.packet == packets && bytes == QByteArray(1, char(xmodem::ACK));
+    });
+    QByteArray reply, got;
+    QBuffer sink(&got);
+    if (host.exchange("#GETF<" + name + ">#", QDeadlineTimer(5000), &reply) != hostlink::Link::Ok
+        || reply != "<GETF:" + QByteArray::number(data.size()) + ">" || !sink.open(QIODevice::WriteOnly))
+        return false;
+    const auto outcome = hostlink::receiveFile(host, sink, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
+    return packets == INT_MAX ? outcome == hostlink::TransferOutcome::Done && got == data
+                              : outcome == hostlink::TransferOutcome::Ended && got == data.left(got.size());
+}
+
+QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir, int turnaroundMs, int ms)
+{
+    PtyLink tty;
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    if (tty.open()) {
+        p.setStandardInputFile(tty.slaveName());
+        p.setStandardOutputFile(tty.slaveName());
+        p.start(command.first(), command.mid(1));
+    }
+    if (!p.waitForStarted(10000))
+        return command.first() + " did not start";
+    QByteArray held = std::exchange(panel.buffer(), QByteArray()); // whatever the panel sent already
+    bool spoke = false, startGiven = false;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastWrote = 0;
+    while (clock.elapsed() < ms && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
+        struct pollfd fds[2] = { { tty.masterFd(), POLLIN, 0 }, { panel.masterFd(), POLLIN, 0 } };
+        poll(fds, 2, 10);
+        tty.fill(0);
+        if (!tty.buffer().isEmpty()) {
+            panel.write(std::exchange(tty.buffer(), QByteArray()));
+            lastWrote = clock.elapsed();
+            spoke = true;
+        }
+        panel.fill(0);
+        held += std::exchange(panel.buffer(), QByteArray());
+        if (held.isEmpty() || clock.elapsed() - lastWrote < turnaroundMs)
+            continue;
+        // Before the program has sent anything it gets one start request: the
+        // ones that piled up meanwhile would read as answers to sx's first packet.
+        if (spoke) {
+            tty.write(held);
+        } else if (!startGiven && held.contains(char(xmodem::CRC_REQUEST))) {
+            tty.write(QByteArray(1, char(xmodem::CRC_REQUEST)));
+            startGiven = true;
+        }
+        held.clear();
+    }
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(5000);
+        return command.first() + " did not finish: " + QString::fromLocal8Bit(p.readAllStandardError());
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QString("%1 failed (%2): %3").arg(command.first()).arg(p.exitCode()).arg(QString::fromLocal8Bit(p.readAllStandardError()));
+    return QString();
 }

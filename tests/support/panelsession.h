@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <climits>
 #include <functional>
 
 // The host side of a pseudo-terminal. Its slave is what the panel opens as
@@ -94,5 +95,23 @@ private:
     QStringList m_lines;
     int m_cursor = 0;
 };
+
+// An XMODEM-1K packet as the panel's protocol builds it: STX, block,
+// complement, the data padded with SUB to 1024 bytes, CRC.
+QByteArray xmodemPacket(unsigned int block, const QByteArray &data);
+
+// The host side of a transfer, through the host link library on the link's
+// terminal: an upload with LOAD (true when the panel took it all), or a
+// download with GETF compared with data (with packets: stopped after that
+// many, the last one unanswered, so the panel is left waiting).
+bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data);
+bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets = INT_MAX);
+
+// Runs an lrzsz program (sx -k, rx -c) in dir on a pseudo-terminal of its own
+// and relays between it and the panel's link until it ends or ms pass. The
+// panel's bytes wait until the program has been quiet for turnaroundMs, as on
+// a real line: rx drops its pending input right after each ACK it writes.
+// Empty when the program ended successfully, else what went wrong.
+QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir, int turnaroundMs, int ms);
 
 #endif

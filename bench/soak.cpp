@@ -8,8 +8,6 @@
 
 #include <QtTest>
 
-static const char ACK = xmodem::ACK, EOT = xmodem::EOT;
-
 // A leak of a few hundred bytes per frame would exceed this by far; AddressSanitizer's allocator settles more slowly.
 #if defined(__SANITIZE_ADDRESS__)
 static const qint64 residentAllowanceKb = 4096;
@@ -32,13 +30,7 @@ static bool roundTrip(PanelSession &s, int n)
     QByteArray data(QVector<int>{ 1, 1023, 1024, 1025, 3000, 5000 }.at(n % 6), '\0'), name = "soak" + QByteArray::number(n % 7) + ".bin";
     for (int j = 0; j < data.size(); ++j)
         data[j] = static_cast<char>(j * 29 + n * 11 + j / 251);
-    const int packets = (data.size() + xmodem::DataSize - 1) / xmodem::DataSize;
-    bool acked = s.command("#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#").endsWith("C\n\r");
-    for (int i = 0; acked && i <= packets; ++i) {
-        s.send(i < packets ? xmodemPacket(i + 1, data.mid(i * xmodem::DataSize, xmodem::DataSize)) : QByteArray(1, EOT));
-        acked = s.readExactly(1, 3000) == QByteArray(1, ACK);
-    }
-    return acked && s.sysroot.readAppFile("tmp/" + name) == data && download(s.link, "tmp/" + name, data);
+    return upload(s.link, name, data) && s.sysroot.readAppFile("tmp/" + name) == data && download(s.link, "tmp/" + name, data);
 }
 
 // Each frame and the start of the reply it must bring (up to its last '#'); those that save come once in a thousand.

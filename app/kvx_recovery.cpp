@@ -3,6 +3,7 @@
 #include "hdw_config.h"
 #include "usb_console.h"
 
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -19,6 +20,10 @@ kvx_recovery::kvx_recovery(QWidget *parent)
 {
     hwConfig = new HDW_config(this);
     console = new USB_console(this, hwConfig);
+    // After BOOT, or a link that broke in the middle of a frame or a send,
+    // the console serves no more: the process ends, and the service that
+    // started it starts a fresh one for the next host.
+    connect(console, &USB_console::RequestExit, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     QLabel *title = new QLabel(QStringLiteral("Recovery Utility 1.2"));
     QLabel *modelCaption = new QLabel(QStringLiteral("Model:"));

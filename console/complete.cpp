@@ -4,6 +4,8 @@
 
 #include "usb_console.h"
 
+#include "replies.h"
+
 #include "xmodem.h"
 
 #include <QCoreApplication>
@@ -28,9 +30,9 @@ void USB_console::StopXmodem()
     }
     printf("CXM: File Rx End\n");
 
-    if (xmodemStatus != 3) {
+    if (xmodemStatus != RxComplete) {
         resetReceiver();
-        if (runtimeLoad == 1)
+        if (runtimeLoad == FirmwareLoad)
             sendRuntimeReply(false);
         return;
     }
@@ -38,7 +40,7 @@ void USB_console::StopXmodem()
     if (strcmp(fileName, "config.kvxc") == 0)
         printf("CXM: All File Rx\n");
     bool verified = false;
-    if (runtimeLoad == 1) {
+    if (runtimeLoad == FirmwareLoad) {
         verified = verifyRuntimeFile();
     } else {
         const QString name = QString::fromLocal8Bit(fileName);
@@ -50,7 +52,7 @@ void USB_console::StopXmodem()
     printf("CXM: ACK EOT\n");
     WriteChar(xmodem::ACK);
     resetReceiver();
-    if (runtimeLoad == 1)
+    if (runtimeLoad == FirmwareLoad)
         sendRuntimeReply(verified);
 }
 
@@ -59,11 +61,11 @@ void USB_console::resetReceiver()
     rxTimer->stop();
     packetTimer->stop();
     rxBlock = 1;
-    rxMode = 0;
-    consoleState = 0;
+    rxMode = RxOff;
+    consoleState = ConsoleIdle;
     totalSize = 0;
     remainSize = 0;
-    rxPacketState = 0;
+    rxPacketState = PacketGood;
     rxExpected = 0;
     rxErrors = 0;
     rxCount = 0;
@@ -73,17 +75,21 @@ void USB_console::resetReceiver()
 bool USB_console::verifyRuntimeFile()
 {
     md5->reset();
-    FILE *f = fopen(fileName, "rb");
+    installPackage.clear();
+    // The file just written, which is tmp.txt when the frame named none.
+    FILE *f = fopen(rxPath.constData(), "rb");
     if (!f) {
-        printf("CXM: File Open Err %s\n", fileName);
+        printf("CXM: File Open Err %s\n", rxPath.constData());
         return false;
     }
-    // Read back through the packet buffer: no file-sized allocation.
-    const int reads = (totalSize + xmodem::DataSize - 1) / xmodem::DataSize;
-    for (int i = 0; i < reads; ++i) {
+    // Read back through the packet buffer: no file-sized allocation. The
+    // pieces are counted in 64 bits: a size near 2 GiB must not wrap.
+    const qint64 reads = (static_cast<qint64>(totalSize) + xmodem::DataSize - 1) / xmodem::DataSize;
+    for (qint64 i = 0; i < reads; ++i) {
         const size_t n = fread(rxPacket, 1, xmodem::DataSize, f);
-        if (n > 0)
-            md5->addData(reinterpret_cast<const char *>(rxPacket), static_cast<int>(n));
+        if (n == 0)
+            break; // the end of the file: further pieces would add nothing
+        md5->addData(reinterpret_cast<const char *>(rxPacket), static_cast<int>(n));
     }
     fclose(f);
 
@@ -92,6 +98,9 @@ bool USB_console::verifyRuntimeFile()
     if (memcmp(digest.constData(), fileHash, 32) != 0)
         return false;
     printf("CXM: Hash Matched\n");
+    // The installer works on this package even if a later frame names
+    // another file.
+    installPackage = QString::fromLocal8Bit(rxPath);
     return true;
 }
 
@@ -126,9 +135,9 @@ void USB_console::moveReceivedFont()
 
 void USB_console::sendRuntimeReply(bool verified)
 {
-    const char *reply = verified ? "<RTLD:NOR>" : "<RTLD:ERR>";
-    setFileDialogMessage(verified ? 6 : 7);
-    printf("CXM: %s\n", reply);
-    writeBytes(reply, 10);
-    emit UpgradeStatusChange(verified ? 1 : 5);
+    const char *answer = verified ? reply::RuntimeLoadOk : reply::RuntimeLoadError;
+    setFileDialogMessage(verified ? MessageVerified : MessageNotVerified);
+    printf("CXM: %s\n", answer);
+    writeReply(answer);
+    emit UpgradeStatusChange(verified ? UpgradeStart : UpgradeReboot);
 }

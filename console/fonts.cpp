@@ -7,6 +7,8 @@
 
 #include "usb_console.h"
 
+#include "replies.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -76,7 +78,7 @@ void USB_console::reportFontFamilies()
                             + QLatin1Char('>');
         writeText(tag.toUtf8());
     }
-    writeBytes("<GFFS_END>", 10);
+    writeReply(reply::FontListEnd);
 }
 
 void USB_console::processRemoveStringList(int index, char *text)
@@ -92,7 +94,7 @@ void USB_console::processRemoveStringList(int index, char *text)
     } else if (index > 0) {
         if (index != removeList.size()) {
             // Out of sequence: a step was lost or repeated. Nothing changes.
-            writeBytes("<RMFS_NAK>", 10);
+            writeReply(reply::RemoveFontsNak);
             return;
         }
         if (!end)
@@ -102,7 +104,7 @@ void USB_console::processRemoveStringList(int index, char *text)
     // is still rewritten from it.
 
     deleteFontFiles();
-    writeBytes("<RMFS_ACK>", 10);
+    writeReply(reply::RemoveFontsAck);
 }
 
 // Each line of the list is read as the name of a file in the fonts

@@ -18,28 +18,43 @@ namespace {
 constexpr int NextStepMs = 1000;
 constexpr int BeforeRebootMs = 3000;
 
+// Old firmware files go; the package itself may carry such a name and must
+// survive until it is unpacked.
+void removeOldFirmware(const QString &package)
+{
+    const QString keep = QFileInfo(package).absoluteFilePath();
+    QDir app(QCoreApplication::applicationDirPath());
+    const QStringList old = app.entryList({ QStringLiteral("firmware.v*") }, QDir::Files);
+    for (const QString &name : old) {
+        if (app.absoluteFilePath(name) == keep)
+            continue;
+        printf("CXM: removed %s\n", qPrintable(name));
+        app.remove(name);
+    }
+}
+
 } // namespace
 
 void USB_console::setFileDialogMessage(int code)
 {
     switch (code) {
-    case 2:
+    case MessageInstalling:
         statusLabel->setText(QStringLiteral("Please wait for installation..."));
         break;
-    case 4:
+    case MessageFinished:
         statusLabel->setText(QStringLiteral("Upgrade finished, wait for reboot..."));
         messageLabel->setText(QStringLiteral("Please make sure jumper removed"));
         break;
-    case 5:
+    case MessageRebooting:
         statusLabel->setText(QStringLiteral("Reboot now..."));
         break;
-    case 6:
+    case MessageVerified:
         statusLabel->setText(QStringLiteral("Upgrade package verification successful."));
         break;
-    case 7:
+    case MessageNotVerified:
         statusLabel->setText(QStringLiteral("Upgrade package verification failed!"));
         break;
-    case 8:
+    case MessageInstallError:
         statusLabel->setText(QStringLiteral("Installation Error!"));
         break;
     default:
@@ -82,66 +97,58 @@ bool USB_console::runInstallCommand(const QString &command, const char *startedL
 
 void USB_console::onUpgradeStatusChange(int state)
 {
-    const QString package = QString::fromLocal8Bit(fileName);
+    // The package as it was verified: frames that arrive between the steps
+    // cannot change what is unpacked.
+    const QString package = installPackage;
     switch (state) {
-    case 1: {
+    case UpgradeStart: {
         messageLabel->setText(QString());
         progressBar->hide();
         printf("CXM: Upgrade Start\n");
-        // Old firmware files go; the package itself may carry such a name and
-        // must survive until it is unpacked.
-        const QString keep = QFileInfo(package).absoluteFilePath();
-        QDir app(QCoreApplication::applicationDirPath());
-        const QStringList old = app.entryList({ QStringLiteral("firmware.v*") }, QDir::Files);
-        for (const QString &name : old) {
-            if (app.absoluteFilePath(name) == keep)
-                continue;
-            printf("CXM: removed %s\n", qPrintable(name));
-            app.remove(name);
-        }
-        upgradeState = 2;
+        removeOldFirmware(package);
+        upgradeState = UpgradePreInstall;
         upgradeTimer->start(NextStepMs);
         break;
     }
-    case 2:
+    case UpgradePreInstall:
         if (runInstallCommand(QStringLiteral("tar -zxf %1 pre_install").arg(package), "CXM: Un-tar pre_install",
                               "CXM: Un-tar pre_install not Start")
             && runInstallCommand(QStringLiteral("./pre_install"), "CXM: pre install", "CXM: Pre install not start")) {
-            setFileDialogMessage(2);
-            upgradeState = 3;
+            setFileDialogMessage(MessageInstalling);
+            upgradeState = UpgradeUnpack;
             upgradeTimer->start(NextStepMs);
         } else {
-            setFileDialogMessage(8);
-            upgradeState = 5;
+            setFileDialogMessage(MessageInstallError);
+            upgradeState = UpgradeReboot;
             upgradeTimer->start(BeforeRebootMs);
         }
         break;
-    case 3:
+    case UpgradeUnpack:
         if (runInstallCommand(QStringLiteral("tar -zxf %1").arg(package), "CXM: Un-tar all",
                               "CXM: Un-tar all not Start")) {
-            upgradeState = 4;
+            upgradeState = UpgradePostInstall;
         } else {
             messageLabel->setText(QStringLiteral("Installation Error!"));
-            upgradeState = 5;
+            upgradeState = UpgradeReboot;
         }
         upgradeTimer->start(NextStepMs);
         break;
-    case 4: {
+    case UpgradePostInstall: {
         bool started = false;
         const bool finished = runInstallCommand(QStringLiteral("./post_install"), "CXM: Post install",
                                                 "CXM: Post install not start", &started);
         // The window is repainted only after the wait, so showing the finish
         // message now looks the same as showing it when the command started.
         if (started)
-            setFileDialogMessage(4);
+            setFileDialogMessage(MessageFinished);
         if (!finished)
-            setFileDialogMessage(8);
-        upgradeState = 5;
+            setFileDialogMessage(MessageInstallError);
+        upgradeState = UpgradeReboot;
         upgradeTimer->start(BeforeRebootMs);
         break;
     }
-    case 5:
-        setFileDialogMessage(5);
+    case UpgradeReboot:
+        setFileDialogMessage(MessageRebooting);
         runInstallCommand(QStringLiteral("reboot"), "CXM: Reboot", "CXM: Reboot not Start");
         break;
     default:

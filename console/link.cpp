@@ -3,6 +3,8 @@
 
 #include "usb_console.h"
 
+#include "replies.h"
+
 #include "hdw_config.h"
 #include "platform.h"
 
@@ -26,37 +28,37 @@ USB_console::USB_console(QObject *parent, HDW_config *hwConfig)
     , processStartTimeout(30000)
     , processFinishTimeout(30000)
     , serialNotifier(nullptr)
+    , serialFd(-1)
     , rxTimer(nullptr)
     , packetTimer(nullptr)
     , txDelayTimer(nullptr)
     , txTimer(nullptr)
+    , bootUpTimer(nullptr)
+    , upgradeTimer(nullptr)
     , hwConfig(hwConfig)
-    , serialFd(-1)
     , txFile(nullptr)
     , rxExpected(0)
     , rxCount(0)
     , rxBlock(1)
     , rxErrors(0)
-    , rxPacketState(0)
+    , rxPacketState(PacketGood)
     , rxStartTries(0)
     , rxPacketTimeouts(0)
-    , xmodemStatus(0)
-    , rxMode(0)
+    , xmodemStatus(RxStarted)
+    , rxMode(RxOff)
     , totalSize(0)
     , remainSize(0)
-    , consoleState(0)
-    , cmdIndex(0)
-    , bootUpTimer(nullptr)
-    , upgradeTimer(nullptr)
+    , runtimeLoad(PlainLoad)
     , md5(nullptr)
-    , runtimeLoad(0)
+    , consoleState(ConsoleIdle)
+    , cmdIndex(0)
     , txStarted(0)
     , txPacketTotal(0)
     , txRemainder(0)
     , txPacketIndex(0)
-    , freeRamSize(0)
     , sendProgress(0)
-    , upgradeState(0)
+    , upgradeState(UpgradeIdle)
+    , freeRamSize(0)
 {
     memset(rxPacket, 0, sizeof rxPacket);
     memset(fileName, 0, sizeof fileName);
@@ -75,9 +77,6 @@ USB_console::USB_console(QObject *parent, HDW_config *hwConfig)
     bootUpTimer->setSingleShot(true);
     upgradeTimer = new QTimer(this);
     upgradeTimer->setSingleShot(true);
-
-    upgradeState = 0;
-    freeRamSize = 0;
 
     if (hwConfig->isExternalRTC_presence() && hwConfig->isBatteryLowCheckEnable())
         connect(hwConfig, SIGNAL(ExternalRTCLowBat()), this, SLOT(setLowBatteryState()));
@@ -149,7 +148,7 @@ void USB_console::openUSBSerial(bool announce)
     printf("CXM: Init Success\n");
 
     if (announce) {
-        if (consoleState != 0) {
+        if (consoleState != ConsoleIdle) {
             // A frame or a send handshake was cut off by the failure.
             printf("Reboot: Wrong console mode\n");
             emit ConsoleAskReboot();
@@ -163,7 +162,7 @@ void USB_console::openUSBSerial(bool announce)
 
 void USB_console::bootedUp()
 {
-    writeBytes("<BOOT_UP>", 9);
+    writeReply(reply::BootedUp);
 }
 
 void USB_console::resetUSBSerial()
@@ -200,7 +199,7 @@ void USB_console::closeSerial()
 
 void USB_console::ReadSerial()
 {
-    if (rxMode == 1) {
+    if (rxMode == RxOn) {
         receiveBytes();
         return;
     }
@@ -217,11 +216,11 @@ void USB_console::ReadSerial()
         return;
     }
     switch (consoleState) {
-    case 0:
-    case 1:
+    case ConsoleIdle:
+    case ConsoleInFrame:
         collectCommandByte(b);
         break;
-    case 2:
+    case ConsoleSending:
         TxFile_handshake(static_cast<char>(b));
         break;
     default:
@@ -242,6 +241,11 @@ void USB_console::writeBytes(const char *data, size_t n)
     // written is lost, as the host protocol expects.
     ssize_t ignored = ::write(serialFd, data, n);
     (void)ignored;
+}
+
+void USB_console::writeReply(const char *text)
+{
+    writeBytes(text, strlen(text));
 }
 
 void USB_console::writeText(const QByteArray &bytes)

@@ -3,6 +3,8 @@
 
 #include "usb_console.h"
 
+#include "replies.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -35,5 +37,5 @@ void USB_console::reportProjectFileList()
     }
 
     messageLabel->setText(QStringLiteral("Sending..."));
-    writeBytes("<GPFL_END>", 10);
+    writeReply(reply::ProjectListEnd);
 }

@@ -29,21 +29,23 @@ constexpr int ReadChunk = 256;
 
 void USB_console::StartXmodem()
 {
-    if (rxMode != 0) {
+    if (rxMode != RxOff) {
         printf("CXM: Previous File Rx not completed\n");
         return;
     }
     rxStartTries = 0;
-    xmodemStatus = 0;
-    rxPacketState = 0;
+    xmodemStatus = RxStarted;
+    rxPacketState = PacketGood;
     rxCount = 0;
     rxExpected = 0;
     rxErrors = 0;
     rxPacketTimeouts = 0;
     rxBlock = 1;
 
-    QByteArray path;
-    if (runtimeLoad == 1)
+    // The path is kept: the end of the reception checks the file written.
+    QByteArray &path = rxPath;
+    path.clear();
+    if (runtimeLoad == FirmwareLoad)
         md5->reset();
     else
         path = "tmp/";
@@ -64,7 +66,7 @@ void USB_console::StartXmodem()
     txFile = fopen(path.constData(), "wb");
     if (!txFile) {
         printf("CXM: Can't Open File\n");
-        xmodemStatus = 10;
+        xmodemStatus = RxCannotOpen;
         StopXmodem();
         return;
     }
@@ -74,7 +76,7 @@ void USB_console::StartXmodem()
 
     if (serialFd >= 0)
         tcflush(serialFd, TCIOFLUSH);
-    rxMode = 1;
+    rxMode = RxOn;
     rxTimer->start(FirstRetryMs);
     WriteChar(xmodem::CRC_REQUEST);
     printf("CXM: Start\n");
@@ -89,7 +91,7 @@ void USB_console::receiveBytes()
     if (got <= 0) {
         printf("CXM: RX Error\n");
         resetUSBSerial();
-        xmodemStatus = 4;
+        xmodemStatus = RxReadFailed;
         // Within a packet or before the first one a timer ends the reception;
         // between packets none runs, and the reception would wait forever.
         if (!rxTimer->isActive() && !packetTimer->isActive())
@@ -97,35 +99,8 @@ void USB_console::receiveBytes()
         return;
     }
 
-    if (rxExpected == 0) {
-        rxTimer->stop();
-        switch (b) {
-        case xmodem::EOT:
-            printf("CXM: rx EOT\n");
-            xmodemStatus = 3;
-            StopXmodem();
-            return;
-        case xmodem::CAN:
-            xmodemStatus = 7;
-            printf("CXM: Cancel Rx\n");
-            StopXmodem();
-            return;
-        case xmodem::STX:
-            xmodemStatus = 2;
-            packetTimer->start(PacketMs);
-            rxExpected = xmodem::DataSize;
-            break;
-        default: {
-            printf("CXM: Unexpected Char %c-0x%02x\n", b, b);
-            xmodemStatus = 4;
-            emit RetryXmodem();
-            const ssize_t more = ::read(serialFd, rxPacket, 1);
-            printf("Rx: %d\n", static_cast<int>(more));
-            StopXmodem();
-            return;
-        }
-        }
-    }
+    if (rxExpected == 0 && !startPacket(b))
+        return;
 
     const int packetSize = rxExpected + 5;
     rxPacket[rxCount++] = b;
@@ -146,47 +121,85 @@ void USB_console::receiveBytes()
     }
 }
 
+// The first byte after a packet (or the start): STX starts the next packet;
+// EOT, CAN and anything else end the reception. True when a packet starts.
+bool USB_console::startPacket(unsigned char b)
+{
+    rxTimer->stop();
+    switch (b) {
+    case xmodem::EOT:
+        printf("CXM: rx EOT\n");
+        xmodemStatus = RxComplete;
+        StopXmodem();
+        return false;
+    case xmodem::CAN:
+        xmodemStatus = RxCancelled;
+        printf("CXM: Cancel Rx\n");
+        StopXmodem();
+        return false;
+    case xmodem::STX:
+        xmodemStatus = RxInPacket;
+        packetTimer->start(PacketMs);
+        rxExpected = xmodem::DataSize;
+        return true;
+    default: {
+        printf("CXM: Unexpected Char %c-0x%02x\n", b, b);
+        xmodemStatus = RxReadFailed;
+        emit RetryXmodem();
+        const ssize_t more = ::read(serialFd, rxPacket, 1);
+        printf("Rx: %d\n", static_cast<int>(more));
+        StopXmodem();
+        return false;
+    }
+    }
+}
+
 void USB_console::ProcessRxPackage()
 {
     const unsigned int block = rxPacket[1];
-    bool ok = true;
-    if (block + rxPacket[2] != 255) {
+    // The intake starts a packet only at STX, so the start byte always fits.
+    const xmodem::Check check = xmodem::checkPacket(rxPacket);
+    if (check == xmodem::Check::NotStx || check == xmodem::Check::BadComplement) {
         printf("CXM: Packet Num. Err\n");
-        ok = false;
-    } else if (block != rxBlock) {
-        printf("CXM: Packet Seq. Err %d %d\n", block, rxBlock);
-        ok = false;
-    } else {
-        fputs(rxBlock % 64 == 0 ? ".\n" : ".", stdout);
-        const unsigned char *data = rxPacket + 3;
-        unsigned int crc = 0;
-        for (int i = 0; i < xmodem::DataSize; ++i)
-            crc = UpdatCRC(crc, data[i]);
-        const unsigned int sent = (rxPacket[xmodem::DataSize + 3] << 8) | rxPacket[xmodem::DataSize + 4];
-        if (crc != sent) {
-            printf("CXM: CRC Err : %d/%d len %d\n", crc, sent, xmodem::DataSize);
-            for (int i = 0; i < 32; ++i)
-                printf("%2x ", data[i]);
-            printf("\n");
-            ok = false;
-        }
-    }
-
-    if (!ok) {
-        rxPacketState = 4;
-        ++rxErrors;
-        if (rxErrors <= RejectNaks) {
-            WriteChar(xmodem::NAK);
-        } else {
-            printf("CXM: Packet Retry Overlimit\n");
-            xmodemStatus = 5;
-            WriteChar(xmodem::CAN);
-            WriteChar(xmodem::CAN);
-            StopXmodem();
-        }
+        rejectPacket();
         return;
     }
+    if (block != rxBlock) {
+        printf("CXM: Packet Seq. Err %d %d\n", block, rxBlock);
+        rejectPacket();
+        return;
+    }
+    fputs(rxBlock % 64 == 0 ? ".\n" : ".", stdout);
+    if (check == xmodem::Check::BadCrc) {
+        const unsigned char *data = rxPacket + 3;
+        const unsigned int sent = (rxPacket[xmodem::DataSize + 3] << 8) | rxPacket[xmodem::DataSize + 4];
+        printf("CXM: CRC Err : %d/%d len %d\n", xmodem::crc16(data, xmodem::DataSize), sent, xmodem::DataSize);
+        for (int i = 0; i < 32; ++i)
+            printf("%2x ", data[i]);
+        printf("\n");
+        rejectPacket();
+        return;
+    }
+    storePacket();
+}
 
+void USB_console::rejectPacket()
+{
+    rxPacketState = PacketRejected;
+    ++rxErrors;
+    if (rxErrors <= RejectNaks) {
+        WriteChar(xmodem::NAK);
+        return;
+    }
+    printf("CXM: Packet Retry Overlimit\n");
+    xmodemStatus = RxTooManyRejects;
+    WriteChar(xmodem::CAN);
+    WriteChar(xmodem::CAN);
+    StopXmodem();
+}
+
+void USB_console::storePacket()
+{
     // The last piece of the file empties remainSize, so a surplus packet
     // from the host adds nothing beyond the announced size.
     unsigned int n;
@@ -202,7 +215,7 @@ void USB_console::ProcessRxPackage()
         printf("\nCXM: Last Pk Byte: %d\n", n);
 
     if (fwrite(rxPacket + 3, 1, n, txFile) == n) {
-        rxPacketState = 0;
+        rxPacketState = PacketGood;
         rxErrors = 0;
         rxPacketTimeouts = 0;
         rxExpected = 0;
@@ -210,7 +223,7 @@ void USB_console::ProcessRxPackage()
         rxBlock = (rxBlock + 1) & 0xFF;
     } else {
         printf("CXM: File Error\n");
-        xmodemStatus = 11;
+        xmodemStatus = RxWriteFailed;
         // The host would otherwise resend the packet into the command
         // collector; the CAN pair makes it give up cleanly.
         WriteChar(xmodem::CAN);
@@ -219,20 +232,15 @@ void USB_console::ProcessRxPackage()
     }
 }
 
-unsigned int USB_console::UpdatCRC(unsigned int crc, unsigned char data)
-{
-    return xmodem::updateCrc(crc, data);
-}
-
 void USB_console::ReceiveTimeOut()
 {
     rxTimer->stop();
-    if (rxMode != 1 || rxBlock != 1)
+    if (rxMode != RxOn || rxBlock != 1)
         return;
     ++rxStartTries;
     if (rxStartTries > StartRetries) {
         printf("CXM: TimeOut\n");
-        xmodemStatus = 9;
+        xmodemStatus = RxNoStart;
         StopXmodem();
     } else {
         emit RetryXmodem();
@@ -248,7 +256,7 @@ void USB_console::RetryXmodemRx()
 
 void USB_console::PacketTimeOut()
 {
-    if (rxMode != 1) {
+    if (rxMode != RxOn) {
         packetTimer->stop();
         return;
     }
@@ -261,7 +269,7 @@ void USB_console::PacketTimeOut()
     } else {
         rxPacketTimeouts = 0;
         printf("CXM: Packet TimeOut\n");
-        xmodemStatus = 6;
+        xmodemStatus = RxPacketTimedOut;
         packetTimer->stop();
         StopXmodem();
     }

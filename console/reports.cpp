@@ -3,6 +3,7 @@
 #include "usb_console.h"
 
 #include "hdw_config.h"
+#include "report_tags.h"
 
 #include <QString>
 #include <cstdio>
@@ -18,13 +19,13 @@ static QString timeZoneField(int minutes)
 
 // Appends one "<TAG:value>". Values are concatenated, never passed through a
 // formatter, so a stored "%1" or "<" reaches the host exactly as stored.
-static void appendTag(QString &report, const char *tag, const QString &value)
+static void appendTag(QString &text, report::TagIndex tag, const QString &value)
 {
-    report += QLatin1Char('<');
-    report += QLatin1String(tag);
-    report += QLatin1Char(':');
-    report += value;
-    report += QLatin1Char('>');
+    text += QLatin1Char('<');
+    text += QLatin1String(report::tags[tag].name);
+    text += QLatin1Char(':');
+    text += value;
+    text += QLatin1Char('>');
 }
 
 static QString stored(const char *text)
@@ -43,34 +44,34 @@ void USB_console::ReportHwCfg()
     printf("CXM: HWCF\n");
 
     // One statement per accessor keeps the measurements in the host's order.
-    QString report;
-    appendTag(report, "SER_NO", stored(hwConfig->readSerialNo()));
-    appendTag(report, "MODELS", stored(hwConfig->modelNumber()));
-    appendTag(report, "FIRMWD", stored(hwConfig->firmwareVersion()));
-    appendTag(report, "DEVAPP", stored(hwConfig->devAppVersion()));
-    appendTag(report, "DESAPP", QLatin1String(minDesignerVersion));
-    appendTag(report, "DEVNAM", stored(hwConfig->devName()));
-    appendTag(report, "ADCCHN", QString::number(hwConfig->readAdcChannelCount()));
-    appendTag(report, "LCDVER", unsignedField(hwConfig->readLcdVerticalSize()));
-    appendTag(report, "LCDHOR", unsignedField(hwConfig->readLcdHorizontalSize()));
-    appendTag(report, "LCDBBP", unsignedField(hwConfig->readLcdColorDepth()));
-    appendTag(report, "ALM_CH", unsignedField(static_cast<quint32>(hwConfig->readAlarmOutputPinCount())));
-    appendTag(report, "PWM_CH", unsignedField(static_cast<quint32>(hwConfig->readPwmOutputPinCount())));
-    appendTag(report, "DIO_CH", unsignedField(static_cast<quint32>(hwConfig->readDigiInputOutputPinCount())));
-    appendTag(report, "TRAMSZ", unsignedField(hwConfig->readTotalRamSize()));
-    appendTag(report, "FRAMSZ", unsignedField(hwConfig->readFreeRamSize()));
-    appendTag(report, "TFLHSZ", unsignedField(hwConfig->readTotalFlashSize()));
-    appendTag(report, "FFLHSZ", unsignedField(hwConfig->readFreeFlashSize()));
-    appendTag(report, "PHYADD", stored(hwConfig->readPhysicalAddress()));
-    appendTag(report, "BKLT", QString::number(hwConfig->readBackLight()));
-    appendTag(report, "RTRPW", hwConfig->readRetreivePSWD());
-    appendTag(report, "UPDPW", hwConfig->readUploadPSWD());
-    appendTag(report, "REPORT", QStringLiteral("0"));
-    appendTag(report, "LOTIZO", timeZoneField(hwConfig->currentTimeZone()));
-    report += QLatin1String("<HWCFEND>");
+    QString text;
+    appendTag(text, report::SerialNo, stored(hwConfig->readSerialNo()));
+    appendTag(text, report::Model, stored(hwConfig->modelNumber()));
+    appendTag(text, report::FirmwareVersion, stored(hwConfig->firmwareVersion()));
+    appendTag(text, report::DeviceAppVersion, stored(hwConfig->devAppVersion()));
+    appendTag(text, report::DesignerVersion, QLatin1String(minDesignerVersion));
+    appendTag(text, report::DeviceName, stored(hwConfig->devName()));
+    appendTag(text, report::AdcChannels, QString::number(hwConfig->readAdcChannelCount()));
+    appendTag(text, report::LcdHeight, unsignedField(hwConfig->readLcdVerticalSize()));
+    appendTag(text, report::LcdWidth, unsignedField(hwConfig->readLcdHorizontalSize()));
+    appendTag(text, report::LcdDepth, unsignedField(hwConfig->readLcdColorDepth()));
+    appendTag(text, report::AlarmChannels, unsignedField(static_cast<quint32>(hwConfig->readAlarmOutputPinCount())));
+    appendTag(text, report::PwmChannels, unsignedField(static_cast<quint32>(hwConfig->readPwmOutputPinCount())));
+    appendTag(text, report::DigitalChannels, unsignedField(static_cast<quint32>(hwConfig->readDigiInputOutputPinCount())));
+    appendTag(text, report::TotalRam, unsignedField(hwConfig->readTotalRamSize()));
+    appendTag(text, report::FreeRam, unsignedField(hwConfig->readFreeRamSize()));
+    appendTag(text, report::TotalFlash, unsignedField(hwConfig->readTotalFlashSize()));
+    appendTag(text, report::FreeFlash, unsignedField(hwConfig->readFreeFlashSize()));
+    appendTag(text, report::PhysicalAddress, stored(hwConfig->readPhysicalAddress()));
+    appendTag(text, report::Backlight, QString::number(hwConfig->readBackLight()));
+    appendTag(text, report::RetrievePassword, hwConfig->readRetreivePSWD());
+    appendTag(text, report::UploadPassword, hwConfig->readUploadPSWD());
+    appendTag(text, report::ReportFlag, QStringLiteral("0"));
+    appendTag(text, report::TimeZone, timeZoneField(hwConfig->currentTimeZone()));
+    text += QLatin1String(report::EndMark);
 
     // Characters outside Latin-1 leave as '?'.
-    writeText(report.toLatin1());
+    writeText(text.toLatin1());
 }
 
 void USB_console::reportLocalTimeZone()

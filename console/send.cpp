@@ -3,6 +3,8 @@
 
 #include "usb_console.h"
 
+#include "replies.h"
+
 #include "xmodem.h"
 
 #include <QTimer>
@@ -55,7 +57,7 @@ void USB_console::TxFileStart(char *name)
     txFile = openForSending(name, &size);
     if (!txFile) {
         printf("CXM: File Open Error\n");
-        writeBytes("<GETF:-1>", 9);
+        writeReply(reply::GetFileRefused);
         return;
     }
     totalSize = static_cast<int>(size);
@@ -90,12 +92,12 @@ void USB_console::TxDelayStart()
     txDelayTimer->stop();
     // A reception started by the host inside the delay owns the file handle
     // and the serial input now; the send is dropped rather than armed.
-    if (rxMode != 0 || !txFile) {
+    if (rxMode != RxOff || !txFile) {
         printf("CXM: TX File Timeout\n");
         return;
     }
     txTimer->start(startWaitMs);
-    consoleState = 2;
+    consoleState = ConsoleSending;
 }
 
 void USB_console::TxTimeOut()
@@ -103,7 +105,7 @@ void USB_console::TxTimeOut()
     txTimer->stop();
     txStarted = 0;
     closeFile(&txFile);
-    consoleState = 0;
+    consoleState = ConsoleIdle;
     printf("CXM: TX File Timeout\n");
 }
 
@@ -136,7 +138,7 @@ void USB_console::TxFile_handshake(char c)
             txStarted = 0;
             closeFile(&txFile);
             printf("\nCXM: End Tx\n");
-            consoleState = 0;
+            consoleState = ConsoleIdle;
         } else {
             ++txPacketIndex;
             rxBlock = (rxBlock + 1) & 0xFF;
@@ -151,7 +153,7 @@ void USB_console::TxFile_handshake(char c)
         txStarted = 0;
         closeFile(&txFile);
         printf("CXM:Break Transfer\n");
-        consoleState = 0;
+        consoleState = ConsoleIdle;
         break;
     default:
         printf("CXM:Unknown %c\n", c);

@@ -4,6 +4,8 @@
 
 #include "usb_console.h"
 
+#include "replies.h"
+
 #include "hdw_config.h"
 #include "platform.h"
 
@@ -18,10 +20,10 @@
 
 void USB_console::changeMode(int mode, bool ack)
 {
-    if (mode == 1) {
+    if (mode == ModeQuiet) {
         sendProgress = 0;
         printf("CXM: Stop service\n");
-    } else if (mode == 2) {
+    } else if (mode == ModeShowSending) {
         sendProgress = 1;
         printf("CXM: Stop service\n");
         setTotalFileSize(100);
@@ -29,7 +31,7 @@ void USB_console::changeMode(int mode, bool ack)
     }
     // Any other mode changes nothing, yet the host still gets its answer.
     if (ack)
-        writeBytes("<MODE_ACK>", 10);
+        writeReply(reply::ModeAck);
 }
 
 // Starts a command line without a shell: the program and its arguments are
@@ -67,34 +69,34 @@ int USB_console::SysCmdUnix(char *str, int source)
     const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     if (source == 0) {
         if (code != 0)
-            writeBytes("<UNIX:ERR>", 10);
+            writeReply(reply::UnixError);
         else
-            writeBytes("<UNIX:NOR>", 10);
+            writeReply(reply::UnixOk);
     }
     printf(" -> Exit Code %d\n", code);
     return code;
 }
 
-void USB_console::SysCmdSysn(bool reply)
+void USB_console::SysCmdSysn(bool answer)
 {
     QProcess process;
     startCommand(process, QStringLiteral("sync"));
     printf("CMX: Sync ");
     if (!process.waitForStarted(processStartTimeout)) {
         printf("Not Start\n");
-        if (reply)
-            writeBytes("<SYNC:ERR>", 10);
+        if (answer)
+            writeReply(reply::SyncError);
     }
     // A sync that never started cannot finish either: hosts see a second
     // "<SYNC:ERR>" in that case.
     if (process.waitForFinished(processFinishTimeout)) {
         printf("OK\n");
-        if (reply)
-            writeBytes("<SYNC:NOR>", 10);
+        if (answer)
+            writeReply(reply::SyncOk);
     } else {
         printf("Not End\n");
-        if (reply)
-            writeBytes("<SYNC:ERR>", 10);
+        if (answer)
+            writeReply(reply::SyncError);
         if (process.state() != QProcess::NotRunning) {
             process.kill();
             process.waitForFinished(-1);
@@ -104,7 +106,7 @@ void USB_console::SysCmdSysn(bool reply)
 
 void USB_console::SysCmdReboot()
 {
-    writeBytes("<BOOT:NOR>", 10);
+    writeReply(reply::BootOk);
     // The link stays closed for the rest of the run. Closing through
     // closeSerial() also stops the notifier and forgets the descriptor, so
     // the event loop does not spin on a dead descriptor and the dispatcher's
@@ -115,7 +117,7 @@ void USB_console::SysCmdReboot()
 
 void USB_console::onRecoveryReboot()
 {
-    upgradeState = 5;
+    upgradeState = UpgradeReboot;
     upgradeTimer->start(500);
 }
 
@@ -170,9 +172,9 @@ void USB_console::ReportCPUID()
 void USB_console::SaveHwdConfig()
 {
     if (hwConfig->saveHardwareConfig() == 0)
-        writeBytes("<SVCF:NOR>", 10);
+        writeReply(reply::SaveConfigOk);
     else
-        writeBytes("<SVCF:ERR>", 10);
+        writeReply(reply::SaveConfigError);
 }
 
 void USB_console::OutputBackLight(int bklight)

@@ -1,6 +1,9 @@
 #ifndef USB_CONSOLE_H
 #define USB_CONSOLE_H
 
+#include "console_codes.h"
+
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -16,13 +19,6 @@ class QPushButton;
 class QSocketNotifier;
 class QTimer;
 
-struct cmd_entry {
-    char name[8];
-    int code;
-};
-
-extern const cmd_entry cmd_set[27];
-
 // The one object that talks to the host over the USB gadget serial port:
 // the link, the command frames, the file transfers and the reports.
 class USB_console : public QObject
@@ -35,6 +31,7 @@ public:
     USB_console(QObject *parent, HDW_config *hwConfig);
     ~USB_console() override;
 
+    // The window's parts the console writes to; the window lays them out.
     QLabel *statusLabel;
     QLabel *messageLabel;
     QProgressBar *progressBar;
@@ -45,13 +42,12 @@ public:
 
     // Command frames.
     void CheckConsoleCmd();
-    int SearchMatchCmd(char *word);
     char *string_parse(char **out, char *p);
     char *value_parse(int *out, char *p, int min, int max);
     char *long_value_parse(unsigned long long *out, char *p);
     char *state_parse(int *out, char *p);
     char *in_out_parse(int *out, char *p);
-    void file_name_parse(int *ok, int runtime);
+    void file_name_parse(LoadKind kind);
 
     // Modes and system commands.
     void changeMode(int mode, bool ack);
@@ -59,7 +55,6 @@ public:
 
     // Reception.
     void ProcessRxPackage();
-    unsigned int UpdatCRC(unsigned int crc, unsigned char data);
     void setTotalFileSize(quint64 size);
     void setCurrentProgress(int value);
     int currentProgress();
@@ -108,7 +103,7 @@ public slots:
     void ReportHwCfg();
     void ReportCPUID();
     void OutputBackLight(int bklight);
-    void SysCmdSysn(bool reply);
+    void SysCmdSysn(bool answer);
     void SysCmdReboot();
     void TxDelayStart();
     void TxTimeOut();
@@ -133,56 +128,115 @@ private slots:
     void onRecoveryReboot();
 
 private:
+    // One handler per command word, run by CheckConsoleCmd with the frame's
+    // parameters; false makes the dispatcher log "Wrong Cmd".
+    bool cmdLOAD(char *params);
+    bool cmdRTLD(char *params);
+    bool cmdHWCF(char *params);
+    bool cmdSYNC(char *params);
+    bool cmdBOOT(char *params);
+    bool cmdBKLT(char *params);
+    bool cmdDIGC(char *params);
+    bool cmdPWMC(char *params);
+    bool cmdALMC(char *params);
+    bool cmdCHBT(char *params);
+    bool cmdSVCF(char *params);
+    bool cmdHELP(char *params);
+    bool cmdGETF(char *params);
+    bool cmdDORI(char *params);
+    bool cmdUNIX(char *params);
+    bool cmdDTIM(char *params);
+    bool cmdFINF(char *params);
+    bool cmdSINF(char *params);
+    bool cmdSLTZ(char *params);
+    bool cmdGFFS(char *params);
+    bool cmdRMFS(char *params);
+    bool cmdMODE(char *params);
+    bool cmdCPUI(char *params);
+    bool cmdSNAM(char *params);
+    bool cmdGPFL(char *params);
+    bool cmdDRPN(char *params);
+    struct CommandEntry;
+    static const CommandEntry commandTable[];
+
+    // The steps behind the slots: collecting frames, taking in and checking
+    // packets, writing to the link, ending a reception, running installers.
     void collectCommandByte(unsigned char b);
     void receiveBytes();
+    bool startPacket(unsigned char b);
     void closeSerial();
     void writeBytes(const char *data, size_t n);
+    void writeReply(const char *text);
     void writeText(const QByteArray &bytes);
     bool verifyRuntimeFile();
+    void rejectPacket();
+    void storePacket();
     void moveReceivedFont();
     void resetReceiver();
     void sendRuntimeReply(bool verified);
     bool runInstallCommand(const QString &command, const char *startedLog, const char *notStartedLog,
                            bool *started = nullptr);
 
+    // The serial link and its read notifier.
     QSocketNotifier *serialNotifier;
+    int serialFd;
+    struct termios tio;
+
+    // Timers: the receiver's start and packet waits, the send's listen delay
+    // and start wait, the greeting after a reopen, the installer's next step.
     QTimer *rxTimer;
     QTimer *packetTimer;
     QTimer *txDelayTimer;
     QTimer *txTimer;
+    QTimer *bootUpTimer;
+    QTimer *upgradeTimer;
+
+    // The panel's hardware and configuration store the commands act on.
     HDW_config *hwConfig;
-    int serialFd;
+
+    // The file being received or sent, and the packet buffer both use.
     FILE *txFile;
     unsigned char rxPacket[2060];
+
+    // Reception bookkeeping: packet assembly, block sequence and retries.
     int rxExpected;
     int rxCount;
     unsigned int rxBlock;
     unsigned int rxErrors;
-    unsigned int rxPacketState;
+    unsigned int rxPacketState; // PacketState
     unsigned int rxStartTries;
     unsigned int rxPacketTimeouts;
-    int xmodemStatus;
-    int rxMode;
+    int xmodemStatus; // RxStatus
+    int rxMode; // RxMode
+
+    // What the last LOAD or RTLD frame announced, and where it is written.
     int totalSize;
     unsigned int remainSize;
     char fileName[52];
-    int consoleState;
+    char fileHash[33];
+    int runtimeLoad; // LoadKind
+    QByteArray rxPath;
+    QCryptographicHash *md5;
+
+    // The command frame being collected.
+    int consoleState; // ConsoleState
     char cmdBuf[256];
     int cmdIndex;
-    QTimer *bootUpTimer;
-    QTimer *upgradeTimer;
-    char fileHash[33];
-    QCryptographicHash *md5;
-    int runtimeLoad;
+
+    // The file being sent: packets in all, the last one's length, the next.
     int txStarted;
     int txPacketTotal;
     int txRemainder;
     int txPacketIndex;
-    struct termios tio;
+    unsigned char sendProgress;
+
+    // The installer: its next step and the package it was verified with.
+    int upgradeState; // UpgradeStep
+    QString installPackage;
+
+    // Probes and font removal state.
     int freeRamSize;
     QList<QString> removeList;
-    unsigned char sendProgress;
-    int upgradeState;
 };
 
 #endif

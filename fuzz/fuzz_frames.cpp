@@ -69,7 +69,8 @@ void run(const uint8_t *data, size_t size)
     ConsoleProbe::serialFd(console) = output[1];
     for (size_t i = 0; i < size; ++i) {
         if (closesKeptOutFrame(console, data[i])) {
-            ConsoleProbe::consoleState(console) = ConsoleProbe::cmdIndex(console) = 0; // as if the '#' never came
+            ConsoleProbe::consoleState(console) = ConsoleIdle; // as if the '#' never came
+            ConsoleProbe::cmdIndex(console) = 0;
             continue;
         }
         ConsoleProbe::collect(console, data[i]);

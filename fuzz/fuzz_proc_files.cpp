@@ -3,12 +3,11 @@
 // /proc/stat and the process's own stat file.
 //
 // Input: the file's contents, written as proc/meminfo, proc/stat and
-// proc/<pid>/stat alike.
+// proc/self/stat (where the simulation finds the process's own) alike.
 
 #include "fuzz_support.h"
 #include "hdw_config.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <cstring>
@@ -54,7 +53,7 @@ void run(const uint8_t *data, size_t size)
 
 QByteArray prepare()
 {
-    paths = QStringList{ "proc/meminfo", "proc/stat", QStringLiteral("proc/%1/stat").arg(QCoreApplication::applicationPid()) };
+    paths = QStringList{ "proc/meminfo", "proc/stat", "proc/self/stat" };
     for (QString &path : paths)
         path = fuzz::sysrootPath(path);
     QDir().mkpath(QFileInfo(paths.last()).absolutePath());

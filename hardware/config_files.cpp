@@ -54,6 +54,47 @@ int levelLetter(char c)
     return c == 'H' ? 1 : c == 'L' ? 0 : -1;
 }
 
+// "DIO<nn>X": a digital channel's direction and level, or its input file.
+// Any other line of the wrong length is shown; a line not understood is
+// skipped.
+void applyDioLine(hwcfg_struct &d, const char *line)
+{
+    const size_t length = strlen(line);
+    if (length < 7 || length > 9) {
+        printf("HWI: %s\n", line);
+        return;
+    }
+    if (!startsWith(line, "DIO<") || at(line, 6) != '>')
+        return;
+    const int channel = twoDigitsAt(line, 4);
+    if (channel < 0 || channel > 15)
+        return;
+    const char code = at(line, 7);
+    if (code != 'H' && code != 'L' && code != 'U' && code != 'I')
+        return;
+    // A channel named twice must not leak the descriptor of its first line.
+    if (d.dioFd[channel] > 0)
+        close(d.dioFd[channel]);
+    d.dioFd[channel] = 0;
+    switch (code) {
+    case 'H':
+    case 'L':
+        d.dioDir[channel] = 2;
+        d.dioLevel[channel] = levelLetter(code);
+        break;
+    case 'U':
+        d.dioDir[channel] = 0;
+        break;
+    case 'I': {
+        d.dioDir[channel] = 1;
+        char path[64];
+        snprintf(path, sizeof path, "/sys/class/gpio/gpio%d/value", dio_to_gpio_number[channel]);
+        d.dioFd[channel] = open(platform::devicePath(path).constData(), O_RDONLY | O_CLOEXEC);
+        break;
+    }
+    }
+}
+
 } // namespace
 
 void HDW_config::readTimeZoneFile()
@@ -156,40 +197,7 @@ void HDW_config::applySysConfLine(char *line)
         return;
     }
 
-    const size_t length = strlen(line);
-    if (length < 7 || length > 9) {
-        printf("HWI: %s\n", line);
-        return;
-    }
-    if (!startsWith(line, "DIO<") || at(line, 6) != '>')
-        return;
-    const int channel = twoDigitsAt(line, 4);
-    if (channel < 0 || channel > 15)
-        return;
-    const char code = at(line, 7);
-    if (code != 'H' && code != 'L' && code != 'U' && code != 'I')
-        return;
-    // A channel named twice must not leak the descriptor of its first line.
-    if (d.dioFd[channel] > 0)
-        close(d.dioFd[channel]);
-    d.dioFd[channel] = 0;
-    switch (code) {
-    case 'H':
-    case 'L':
-        d.dioDir[channel] = 2;
-        d.dioLevel[channel] = levelLetter(code);
-        break;
-    case 'U':
-        d.dioDir[channel] = 0;
-        break;
-    case 'I': {
-        d.dioDir[channel] = 1;
-        char path[64];
-        snprintf(path, sizeof path, "/sys/class/gpio/gpio%d/value", dio_to_gpio_number[channel]);
-        d.dioFd[channel] = open(platform::devicePath(path).constData(), O_RDONLY | O_CLOEXEC);
-        break;
-    }
-    }
+    applyDioLine(d, line);
 }
 
 void HDW_config::readLowBatteryFile()

@@ -4,6 +4,7 @@
 #include "hdw_config.h"
 
 #include "platform.h"
+#include "rtc_chip.h"
 #include "safe_file.h"
 
 #include <QDateTime>
@@ -13,8 +14,6 @@
 #include <cstring>
 
 static const int maxTimeZoneMinutes = 720;
-// Countdown ticks of 2 s: the battery-low reminder comes every 12 hours.
-static const int reminderTicks = 21600;
 
 bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *text)
 {
@@ -28,24 +27,8 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         return false;
     }
 
-    if (timeZonePath) {
-        bool ok = false;
-        const int minutes = fields.at(2).toInt(&ok, 10);
-        if (!ok) {
-            qDebug("TZ minute offset %s is not valid", qPrintable(fields.at(2)));
-            return false;
-        }
-        qDebug("TZ offset : %d min", minutes);
-        if (minutes < -maxTimeZoneMinutes || minutes > maxTimeZoneMinutes) {
-            qDebug("TZ offset > +/-720min");
-            return false;
-        }
-        timeZoneOffset = minutes;
-        // A file that cannot be written is skipped: the offset holds until
-        // the next start all the same.
-        writeFileSafely(QStringLiteral("timezone.cfg"), QByteArray::number(minutes));
-        emit timeZoneChanged(minutes);
-    }
+    if (timeZonePath && !setExternalTimeZone(fields.at(2)))
+        return false;
 
     const QDateTime when = QDateTime::fromString(fields.at(0) + QLatin1Char(' ') + fields.at(1),
                                                  QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz"));
@@ -65,6 +48,45 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         return false;
     }
 
+    setClockChipTime();
+
+    // Local time, with daylight saving decided by the time zone rules.
+    rtcTime.tm_isdst = -1;
+    const time_t calendar = mktime(&rtcTime);
+    if (calendar == static_cast<time_t>(-1) || platform::setSystemClock(calendar) != 0) {
+        printf("HWI: Set Sys RTC Fail\n");
+        return false;
+    }
+
+    setClockChipControl(resetReminder);
+    return true;
+}
+
+// The offset part of a DTIM text: stored, saved and announced when valid.
+bool HDW_config::setExternalTimeZone(const QString &field)
+{
+    bool ok = false;
+    const int minutes = field.toInt(&ok, 10);
+    if (!ok) {
+        qDebug("TZ minute offset %s is not valid", qPrintable(field));
+        return false;
+    }
+    qDebug("TZ offset : %d min", minutes);
+    if (minutes < -maxTimeZoneMinutes || minutes > maxTimeZoneMinutes) {
+        qDebug("TZ offset > +/-720min");
+        return false;
+    }
+    timeZoneOffset = minutes;
+    // A file that cannot be written is skipped: the offset holds until
+    // the next start all the same.
+    writeFileSafely(QStringLiteral("timezone.cfg"), QByteArray::number(minutes));
+    emit timeZoneChanged(minutes);
+    return true;
+}
+
+// The time registers, from rtcTime as the host gave it.
+void HDW_config::setClockChipTime()
+{
     if (extRtcPresent) {
         const unsigned char timeRegisters[7] = {
             static_cast<unsigned char>(int_to_bcd(rtcTime.tm_sec)),
@@ -75,38 +97,31 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
             static_cast<unsigned char>(int_to_bcd(rtcTime.tm_mon + 1)),
             static_cast<unsigned char>(int_to_4_byte_bcd(rtcTime.tm_year + 1900) & 0xFF),
         };
-        if (rtcWriteRegisters(0x08, timeRegisters, 7))
+        if (rtcWriteRegisters(rtc_chip::Seconds, timeRegisters, 7))
             printf("HWI: Set Ext. RTC\n");
         else
             printf("RTC: Error\n");
     }
+}
 
-    // Local time, with daylight saving decided by the time zone rules.
-    rtcTime.tm_isdst = -1;
-    const time_t calendar = mktime(&rtcTime);
-    if (calendar == static_cast<time_t>(-1) || platform::setSystemClock(calendar) != 0) {
-        printf("HWI: Set Sys RTC Fail\n");
-        return false;
-    }
-
+// After the time: countdown and flags cleared, the EEPROM settings written,
+// and a running battery reminder started afresh unless the caller resets it.
+void HDW_config::setClockChipControl(bool resetReminder)
+{
     if (extRtcPresent) {
         bool reminderRunning = false;
         if (!resetReminder) {
             unsigned char control[3];
-            reminderRunning = rtcReadRegisters(0x00, control, 3) && (control[0] & 0x02);
+            reminderRunning = rtcReadRegisters(rtc_chip::Control1, control, 3) && (control[0] & rtc_chip::TimerBit);
         }
 
-        // Countdown off, interrupts off, timer and battery-low flags cleared.
-        const unsigned char controlBlock[4] = { 0xF9, 0x00, 0x00, 0x20 };
-        if (!rtcWriteRegisters(0x00, controlBlock, 4))
+        if (!rtcWriteRegisters(rtc_chip::Control1, rtc_chip::ControlAfterSet, 4))
             printf("RTC: Error\n");
 
         const int locked = setExtRTC_EEPROM_lock(1);
         if (locked) {
-            writeByteToRTC_EEPROM(0x30, 0x02);
-            writeByteToRTC_EEPROM(0x31, 0x15);
-            writeByteToRTC_EEPROM(0x32, static_cast<char>(0x97));
-            writeByteToRTC_EEPROM(0x33, 0x15);
+            for (const rtc_chip::EepromSetting &setting : rtc_chip::EepromSettings)
+                writeByteToRTC_EEPROM(static_cast<char>(setting.address), static_cast<char>(setting.value));
         }
         const int unlocked = setExtRTC_EEPROM_lock(0);
         if (!locked || !unlocked)
@@ -115,7 +130,7 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
         if (hwcfg_data.batLowCheck) {
             if (reminderRunning) {
                 DisableExtRTC_CountDownTimer();
-                setExtRTC_CountDownTimer(reminderTicks);
+                setExtRTC_CountDownTimer(rtc_chip::ReminderTicks);
                 printf("RTC: Restore CntDwn\n");
             } else {
                 printf("RTC: Reset LowBat & CntDwn\n");
@@ -124,7 +139,6 @@ bool HDW_config::setExternalRTC(bool resetReminder, bool withTimeZone, QString *
     } else if (hwcfg_data.batLowCheck) {
         printf("RTC: Reset LowBat & CntDwn\n");
     }
-    return true;
 }
 
 void HDW_config::setTimeZone(int minutes)

@@ -152,6 +152,9 @@ private:
     void openCpuUsageSources();
     bool rtcReadRegisters(unsigned char address, unsigned char *data, int n);
     bool rtcWriteRegisters(unsigned char address, const unsigned char *data, int n);
+    bool setExternalTimeZone(const QString &field);
+    void setClockChipTime();
+    void setClockChipControl(bool resetReminder);
 
     int adcChannelCount;
     unsigned long lcdVerticalSize;

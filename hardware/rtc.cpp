@@ -6,6 +6,7 @@
 #include "hdw_config.h"
 
 #include "platform.h"
+#include "rtc_chip.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -17,23 +18,9 @@
 
 namespace {
 
-const int rtcSlaveAddress = 0x56;
+using namespace rtc_chip;
 
-// Registers as this driver uses them.
-const unsigned char regControl1 = 0x00;   // bit 1 timer on, bits 5/6 timer clock
-const unsigned char regIntFlags = 0x02;   // bit 1 countdown reached zero
-const unsigned char regStatus = 0x03;     // bit 2 low voltage, bit 7 EEPROM busy
-const unsigned char regSeconds = 0x08;    // seconds .. year, BCD
-const unsigned char regTimerLow = 0x18;   // countdown start value, low byte first
-
-const unsigned char timerBit = 0x02;      // the same bit in control 1, interrupt control and flags
-const unsigned char timerHalfHz = 0x60;   // bits 5 and 6: one tick every 2 s
-const unsigned char statusLowVoltage = 0x04;
-const unsigned char statusEepromBusy = 0x80;
-
-// 21600 ticks of 2 s: the battery-low reminder repeats every 12 hours.
-const int reminderTicks = 21600;
-const int reminderSeconds = reminderTicks * 2;
+const int reminderSeconds = ReminderTicks * 2;
 
 // The reminder is a countdown of hours; looking at it once a minute is plenty.
 const int batteryCheckIntervalMs = 60 * 1000;
@@ -84,25 +71,25 @@ void HDW_config::init_ExternalRTC()
     rtcFd = bus.isEmpty() ? -1 : ::open(bus.constData(), O_RDWR | O_CLOEXEC);
     if (rtcFd < 0)
         printf("HWI: RTC i2c bus error\n");
-    if (platform::i2cSetSlave(rtcFd, rtcSlaveAddress) < 0)
+    if (platform::i2cSetSlave(rtcFd, SlaveAddress) < 0)
         printf("HWI: RTC i2c addr error\n");
     unsigned long functions = 0;
     if (platform::i2cQueryFunctions(rtcFd, &functions) < 0)
         printf("HWI: RTC i2c func error\n");
 
     unsigned char control[5];
-    if (!rtcReadRegisters(regControl1, control, 5)) {
+    if (!rtcReadRegisters(Control1, control, 5)) {
         printf("No Ext. RTC\n");
         return;
     }
     extRtcPresent = true;
     printf("+++RTC\n");
 
-    if (control[regStatus] & statusLowVoltage) {
+    if (control[Status] & StatusLowVoltage) {
         printf("RTC: BatLow show every: %ds\n", reminderSeconds);
         firstLowBatPending = true;
         DisableExtRTC_CountDownTimer();
-        setExtRTC_CountDownTimer(reminderTicks);
+        setExtRTC_CountDownTimer(ReminderTicks);
     } else {
         DisableExtRTC_CountDownTimer();
         firstLowBatPending = false;
@@ -128,7 +115,7 @@ void HDW_config::syncInternalRTC()
 {
     if (!extRtcPresent)
         return;
-    const unsigned char address = regSeconds;
+    const unsigned char address = Seconds;
     if (platform::i2cWrite(rtcFd, &address, 1) != 1) {
         printf("HWI: RTC Error\n");
         return;
@@ -165,15 +152,15 @@ bool HDW_config::setExtRTC_CountDownTimer(int ticks)
         return false;
     const unsigned char start[2] = { static_cast<unsigned char>(ticks & 0xFF),
                                      static_cast<unsigned char>((ticks >> 8) & 0xFF) };
-    if (!rtcWriteRegisters(regTimerLow, start, 2))
+    if (!rtcWriteRegisters(TimerLow, start, 2))
         return false;
     unsigned char control[3];
-    if (!rtcReadRegisters(regControl1, control, 3))
+    if (!rtcReadRegisters(Control1, control, 3))
         return false;
-    control[0] |= timerHalfHz | timerBit;
-    control[1] |= timerBit;
-    control[2] &= static_cast<unsigned char>(~timerBit);
-    return rtcWriteRegisters(regControl1, control, 3);
+    control[0] |= TimerHalfHz | TimerBit;
+    control[1] |= TimerBit;
+    control[2] &= static_cast<unsigned char>(~TimerBit);
+    return rtcWriteRegisters(Control1, control, 3);
 }
 
 bool HDW_config::DisableExtRTC_CountDownTimer()
@@ -181,11 +168,11 @@ bool HDW_config::DisableExtRTC_CountDownTimer()
     if (!extRtcPresent)
         return false;
     unsigned char control[3];
-    if (!rtcReadRegisters(regControl1, control, 3))
+    if (!rtcReadRegisters(Control1, control, 3))
         return false;
     for (unsigned char &byte : control)
-        byte &= static_cast<unsigned char>(~timerBit);
-    return rtcWriteRegisters(regControl1, control, 3);
+        byte &= static_cast<unsigned char>(~TimerBit);
+    return rtcWriteRegisters(Control1, control, 3);
 }
 
 bool HDW_config::ExtRTC_CountDown_TimerUp()
@@ -193,15 +180,15 @@ bool HDW_config::ExtRTC_CountDown_TimerUp()
     if (!extRtcPresent)
         return false;
     unsigned char flags = 0;
-    if (!rtcReadRegisters(regIntFlags, &flags, 1))
+    if (!rtcReadRegisters(IntFlags, &flags, 1))
         return false;
-    return (flags & timerBit) != 0;
+    return (flags & TimerBit) != 0;
 }
 
 int HDW_config::resetExtRTC_BatteryLow()
 {
     const unsigned char cleared = 0x00;
-    if (!rtcWriteRegisters(regStatus, &cleared, 1)) {
+    if (!rtcWriteRegisters(Status, &cleared, 1)) {
         printf("Reset Bat. Low Fail\n");
         return 0;
     }
@@ -210,8 +197,8 @@ int HDW_config::resetExtRTC_BatteryLow()
 
 int HDW_config::setExtRTC_EEPROM_lock(int lock)
 {
-    const unsigned char control = lock ? 0x91 : 0x99;
-    if (!rtcWriteRegisters(regControl1, &control, 1)) {
+    const unsigned char control = lock ? Control1EepromLocked : Control1EepromOpen;
+    if (!rtcWriteRegisters(Control1, &control, 1)) {
         printf("Set Reg. Addr. Fail\n");
         return 0;
     }
@@ -227,7 +214,7 @@ int HDW_config::writeByteToRTC_EEPROM(char address, char value)
     QElapsedTimer elapsed;
     elapsed.start();
     for (;;) {
-        const unsigned char statusAddress = regStatus;
+        const unsigned char statusAddress = Status;
         unsigned char status = 0;
         if (platform::i2cWrite(rtcFd, &statusAddress, 1) != 1) {
             if (!busError)
@@ -237,7 +224,7 @@ int HDW_config::writeByteToRTC_EEPROM(char address, char value)
             if (!readError)
                 printf("Can't Read I2C\n");
             readError = true;
-        } else if (!(status & statusEepromBusy)) {
+        } else if (!(status & StatusEepromBusy)) {
             const unsigned char data = static_cast<unsigned char>(value);
             if (rtcWriteRegisters(static_cast<unsigned char>(address), &data, 1))
                 return 1;
@@ -266,7 +253,7 @@ void HDW_config::checkBatteryLow()
     if (ExtRTC_CountDown_TimerUp()) {
         printf("RTC: LowBat Remind\n");
         DisableExtRTC_CountDownTimer();
-        setExtRTC_CountDownTimer(reminderTicks);
+        setExtRTC_CountDownTimer(ReminderTicks);
         emit ExternalRTCLowBat();
     }
 }

@@ -4,41 +4,11 @@
 
 #include "replies.h"
 
+#include "report_tags.h"
+
 #include <QRegularExpression>
 
 namespace {
-
-struct TagInfo
-{
-    const char *tag;
-    const char *meaning;
-};
-
-const TagInfo reportTags[] = {
-    { "SER_NO", "serial number" },
-    { "MODELS", "model" },
-    { "FIRMWD", "firmware version" },
-    { "DEVAPP", "device application version" },
-    { "DESAPP", "minimum designer version" },
-    { "DEVNAM", "device name" },
-    { "ADCCHN", "ADC channels" },
-    { "LCDVER", "display height (pixels)" },
-    { "LCDHOR", "display width (pixels)" },
-    { "LCDBBP", "colour depth (bits per pixel)" },
-    { "ALM_CH", "alarm outputs" },
-    { "PWM_CH", "PWM outputs" },
-    { "DIO_CH", "digital inputs/outputs" },
-    { "TRAMSZ", "total RAM (KiB)" },
-    { "FRAMSZ", "free RAM (KiB)" },
-    { "TFLHSZ", "flash size (KiB)" },
-    { "FFLHSZ", "free flash (KiB)" },
-    { "PHYADD", "physical address" },
-    { "BKLT", "backlight (%, -1 unknown)" },
-    { "RTRPW", "retrieve password" },
-    { "UPDPW", "upload password" },
-    { "REPORT", "report flag" },
-    { "LOTIZO", "time zone offset (minutes)" },
-};
 
 // The whole reply must be exactly prefix + number + '>'.
 bool parseNumberTag(const QByteArray &reply, const char *prefix, qint64 *value)
@@ -56,22 +26,22 @@ bool parseNumberTag(const QByteArray &reply, const char *prefix, qint64 *value)
 bool parseHardwareReport(const QByteArray &reply, QList<ReportRow> *rows)
 {
     rows->clear();
-    const int count = static_cast<int>(sizeof reportTags / sizeof reportTags[0]);
+    const int count = report::TagCount;
     int at = 0;
     for (int i = 0; i < count; ++i) {
-        const QByteArray open = QByteArray("<") + reportTags[i].tag + ':';
+        const QByteArray open = QByteArray("<") + report::tags[i].name + ':';
         if (reply.mid(at, open.size()) != open)
             return false;
         at += open.size();
-        const QByteArray next = i + 1 < count ? QByteArray("><") + reportTags[i + 1].tag + ':' : QByteArray("><HWCFEND>");
+        const QByteArray next = i + 1 < count ? QByteArray("><") + report::tags[i + 1].name + ':' : QByteArray(">") + report::EndMark;
         const int end = reply.indexOf(next, at);
         if (end < 0)
             return false;
-        rows->append({ QString::fromLatin1(reportTags[i].tag), QString::fromLatin1(reportTags[i].meaning),
+        rows->append({ QString::fromLatin1(report::tags[i].name), QString::fromLatin1(report::tags[i].meaning),
                        QString::fromLatin1(reply.mid(at, end - at)) });
         at = end + 1;
     }
-    return reply.mid(at) == "<HWCFEND>";
+    return reply.mid(at) == report::EndMark;
 }
 
 bool parseTimeZone(const QByteArray &reply, int *minutes)

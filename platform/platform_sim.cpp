@@ -51,6 +51,14 @@ int init()
     return -1;
 }
 
+// A sysroot is laid out before the process starts and cannot know its id:
+// the process's own stat file stands there as proc/self/stat.
+static bool isOwnStatFile(const char *path)
+{
+    const QByteArray own = "/proc/" + QByteArray::number(static_cast<qint64>(getpid())) + "/stat";
+    return own == path;
+}
+
 QByteArray devicePath(const char *path)
 {
     if (path[0] != '/')
@@ -60,6 +68,8 @@ QByteArray devicePath(const char *path)
         return QByteArray();
     if (path[1] == '\0')
         return root;
+    if (isOwnStatFile(path))
+        return root + "/proc/self/stat";
     return root + path;
 }
 

@@ -33,7 +33,8 @@ private slots:
         s.reset(new PanelSession);
         s->sysroot.makeAppDir("fonts");
         s->sysroot.writeAppFile("tmp/three.bin", three);
-        QVERIFY(s->start());
+        // Some faults end the process: a platform that LeakSanitizer finds clean at exit.
+        QVERIFY(s->start(true, { "QT_QPA_PLATFORM=minimal:fontconfig" }));
     }
 
     // A setting, an upload and its download, unless the test failed or the link closed for good (no session left).
@@ -101,11 +102,10 @@ private slots:
                 got.remove(0, 1);
             QCOMPARE(got, answers);
         }
-        if (kept < 0) { // closed for good: the next host is not answered
+        if (kept < 0) { // the process ends, for its service to start a fresh one
             QCOMPARE(s->readUntil("<BOOT:NOR>", 2000), QByteArray("<BOOT:NOR>"));
-            s->send("#SNAM<next>#");
-            QCOMPARE(s->readFor(500), QByteArray());
-            QCOMPARE(s->process.state(), QProcess::Running);
+            QVERIFY(s->process.state() == QProcess::NotRunning || s->process.waitForFinished(5000));
+            QCOMPARE(s->process.exitCode(), 0);
             s.reset(); // nothing left for cleanup() to serve
             return;
         }

@@ -69,8 +69,6 @@ private slots:
     void init()
     {
         sample::writeSysroot(sys.root());
-        sys.writeFile(QStringLiteral("proc/%1/stat").arg(QCoreApplication::applicationPid()),
-                      "1 (kvx) S 0 0 0 0 -1 0 0 0 0 0 5 3 0 0 20 0 1 0 1 0 0\n");
         for (const QString &file : files)
             QFile::remove(sys.appPath(file));
         sys.activate();

@@ -13,7 +13,8 @@
 // start would overwrite.
 static void feed(USB_console &c, const QByteArray &bytes)
 {
-    ConsoleProbe::consoleState(c) = ConsoleProbe::cmdIndex(c) = 0;
+    ConsoleProbe::consoleState(c) = ConsoleIdle;
+    ConsoleProbe::cmdIndex(c) = 0;
     ConsoleProbe::remainSize(c) = ConsoleProbe::totalSize(c) = 777;
     ConsoleProbe::runtimeLoad(c) = -1;
     qstrncpy(ConsoleProbe::fileName(c), "old.bin", 52);

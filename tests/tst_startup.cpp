@@ -69,21 +69,40 @@ private slots:
         QCOMPARE(all.filter(clock), lines.filter(clock)); // nothing else of the clock
         QCOMPARE(s.sysroot.readFile("sim/system_clock"), chip ? QByteArray::number(time.toSecsSinceEpoch()) + '\n' : QByteArray());
         QCOMPARE(s.sysroot.readFile("sys/class/backlight/backlight2.18/brightness"), QByteArray("16"));
+        QVERIFY(!all.contains("HWI: Read <PID>/stat error"));
         QCOMPARE(s.readFor(300), QByteArray()); // no greeting at start
     }
 
     // A missing terminal is reported and never opened later: there is no retry.
+    // A missing stat file of the process's own is reported too.
     void missingTerminal()
     {
         PanelSession s;
+        QVERIFY(QFile::remove(s.sysroot.path("proc/self/stat")));
         QVERIFY(s.start(false));
         const QStringList lines = s.allLines();
+        QVERIFY(lines.contains("HWI: Read <PID>/stat error"));
         QCOMPARE(lines.mid(lines.indexOf("---CXM:Can't Open Serial Port"), 2),
                  QStringList({ "---CXM:Can't Open Serial Port", "CXM: Init Success" }));
         QVERIFY(s.link.open() && s.link.linkAs(s.sysroot.path("dev/ttyGS0")));
         s.send("#HWCF#");
         QCOMPARE(s.readFor(1500), QByteArray());
         QCOMPARE(s.process.state(), QProcess::Running);
+    }
+
+    // BOOT ends the process with status 0, for its service to start a fresh
+    // one, which serves the host. (A frame cut by a link failure: tst_faults_e2e.)
+    void bootEndsProcess()
+    {
+        PanelSession s;
+        QVERIFY(s.start());
+        s.send("#BOOT#");
+        QCOMPARE(s.readUntil("<BOOT:NOR>", 2000), QByteArray("#BOOT#<BOOT:NOR>"));
+        QVERIFY(s.process.waitForFinished(5000));
+        QCOMPARE(s.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(s.process.exitCode(), 0);
+        QVERIFY(s.start());
+        QCOMPARE(s.command("#SLTZ#"), QByteArray("#SLTZ#<LOTIZO:   0>\n\r"));
     }
 };
 

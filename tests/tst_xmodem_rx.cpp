@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QtTest>
+#include <climits>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -90,32 +91,37 @@ private slots:
                          md5 = QCryptographicHash::hash(pkg, QCryptographicHash::Md5).toHex();
         const QByteArray can(1, char(xmodem::CAN)), soh = QByteArray("\x01\x01\xFE", 3) + QByteArray(130, 'x');
         const char *cancelled = "CXM: Cancel Rx", *rtldErr = "C<RTLD:ERR>";
-        QTest::newRow("LOAD named, cancelled") << Rx{ can, 9, "raw", {}, 0, "C", 7, 0, cancelled, "p.kvx", {}, false, "tmp/p.kvx" };
-        QTest::newRow("LOAD unnamed, cancelled") << Rx{ can, 9, "raw", {}, 0, "C", 7, 0, cancelled, "", {}, false, "tmp/tmp.txt" };
-        QTest::newRow("RTLD named, cancelled") << Rx{ can, 9, "raw", {}, 0, rtldErr, 7, 0, cancelled, "pkg.tgz", {}, true, "pkg.tgz" };
-        QTest::newRow("RTLD unnamed, cancelled") << Rx{ can, 9, "raw", {}, 0, rtldErr, 7, 0, cancelled, "", {}, true, "tmp.txt" };
+        QTest::newRow("LOAD named, cancelled") << Rx{ can, 9, "raw", {}, 0, "C", RxCancelled, 0, cancelled, "p.kvx", {}, false, "tmp/p.kvx" };
+        QTest::newRow("LOAD unnamed, cancelled") << Rx{ can, 9, "raw", {}, 0, "C", RxCancelled, 0, cancelled, "", {}, false, "tmp/tmp.txt" };
+        QTest::newRow("RTLD named, cancelled") << Rx{ can, 9, "raw", {}, 0, rtldErr, RxCancelled, 0, cancelled, "pkg.tgz", {}, true, "pkg.tgz" };
+        QTest::newRow("RTLD unnamed, cancelled") << Rx{ can, 9, "raw", {}, 0, rtldErr, RxCancelled, 0, cancelled, "", {}, true, "tmp.txt" };
         // A 'C' answers the refused start, the next byte is dropped, the rest is console input (echoed).
-        QTest::newRow("SOH refused") << Rx{ soh, 9, "raw", {}, 0, "CC" + soh.mid(2), 4, 0, "CXM: Unexpected Char \x01-0x01" };
-        QTest::newRow("silent host") << Rx{ {}, 9, "raw", {}, 0, QByteArray(11, 'C'), 9, 0, "CXM: TimeOut", "quiet.txt", {}, false, "tmp/quiet.txt" };
-        QTest::newRow("target not openable") << Rx{ {}, 9, "raw", {}, 0, "", 10, 0, "CXM: Can't Open File", "x.bin", {}, false, "" };
+        QTest::newRow("SOH refused") << Rx{ soh, 9, "raw", {}, 0, "CC" + soh.mid(2), RxReadFailed, 0, "CXM: Unexpected Char \x01-0x01" };
+        QTest::newRow("silent host") << Rx{ {}, 9, "raw", {}, 0, QByteArray(11, 'C'), RxNoStart, 0, "CXM: TimeOut", "quiet.txt", {}, false, "tmp/quiet.txt" };
+        QTest::newRow("target not openable") << Rx{ {}, 9, "raw", {}, 0, "", RxCannotOpen, 0, "CXM: Can't Open File", "x.bin", {}, false, "" };
         // The bytes after a packet wait for the next one.
-        QTest::newRow("2048 in one burst") << Rx{ pattern(2048), 2048, "burst", {}, 0, "CAAA", 3, 2048, "CXM: ACK EOT" };
-        QTest::newRow("2500, tail trimmed") << Rx{ pattern(2500), 2500, "", {}, 0, "AAAA", 3, 2500, "CXM: Last Pk Byte: 452" };
-        QTest::newRow("block numbers wrap") << Rx{ big, big.size(), "", {}, 0, QByteArray(301, 'A'), 3, big.size(), "CXM: Last Pk Byte: 1017" };
-        QTest::newRow("EOT bytes are data") << Rx{ QByteArray(1024, char(xmodem::EOT)), 1024, "", {}, 0, "AA", 3, 1024, "CXM: ACK EOT" };
-        QTest::newRow("surplus packet adds nothing") << Rx{ d, 1500, "", {}, 0, "AAAA", 3, 1500, "CXM: Last Pk Byte: 476" };
-        QTest::newRow("bad complement") << Rx{ d, 3000, "", { 2 }, 1, "ANANAA", 3, 3000, "CXM: Packet Num. Err" };
+        QTest::newRow("2048 in one burst") << Rx{ pattern(2048), 2048, "burst", {}, 0, "CAAA", RxComplete, 2048, "CXM: ACK EOT" };
+        QTest::newRow("2500, tail trimmed") << Rx{ pattern(2500), 2500, "", {}, 0, "AAAA", RxComplete, 2500, "CXM: Last Pk Byte: 452" };
+        QTest::newRow("block numbers wrap") << Rx{ big, big.size(), "", {}, 0, QByteArray(301, 'A'), RxComplete, big.size(), "CXM: Last Pk Byte: 1017" };
+        QTest::newRow("EOT bytes are data") << Rx{ QByteArray(1024, char(xmodem::EOT)), 1024, "", {}, 0, "AA", RxComplete, 1024, "CXM: ACK EOT" };
+        QTest::newRow("surplus packet adds nothing") << Rx{ d, 1500, "", {}, 0, "AAAA", RxComplete, 1500, "CXM: Last Pk Byte: 476" };
+        QTest::newRow("bad complement") << Rx{ d, 3000, "", { 2 }, 1, "ANANAA", RxComplete, 3000, "CXM: Packet Num. Err" };
         // The same change to block number and complement keeps the complement valid.
-        QTest::newRow("wrong sequence") << Rx{ d, 3000, "", { 1, 2 }, 1, "ANANAA", 3, 3000, "CXM: Packet Seq. Err 9 2" };
-        QTest::newRow("bad CRC") << Rx{ d, 3000, "", { 1028 }, 1, "ANANAA", 3, 3000, "CXM: CRC Err : " };
-        QTest::newRow("three NAKs, then good") << Rx{ d, 3000, "", { 1028 }, 3, "ANNNANNNAA", 3, 3000, "CXM: CRC Err : " };
-        QTest::newRow("fourth rejection cancels") << Rx{ d, 3000, "", { 1028 }, 4, "ANNNXX", 5, 1024, "CXM: Packet Retry Overlimit" };
-        QTest::newRow("stalls") << Rx{ d, 3000, "stall", {}, 0, "AAA", 6, 1024, "CXM: Packet TimeOut" };
-        QTest::newRow("failing write") << Rx{ d, 3000, "full", {}, 0, "AXX", 11, 1500, "CXM: File Error" };
-        QTest::newRow("RTLD, lowercase digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:NOR>", 3, 5000, "CXM: Hash Matched", "pkg.tgz", md5, true, "pkg.tgz" };
-        QTest::newRow("RTLD, uppercase digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:ERR>", 3, 5000, "CXM: Hash : ", "pkg.tgz", md5.toUpper(), true, "pkg.tgz" };
-        QTest::newRow("RTLD, no digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:ERR>", 3, 5000, "CXM: Hash : ", "pkg.tgz", {}, true, "pkg.tgz" };
-        QTest::newRow("RTLD, another file's digest") << Rx{ d, 3000, "", {}, 0, "AAAA<RTLD:ERR>", 3, 3000, "CXM: Hash : ", "pkg.tgz", md5, true, "pkg.tgz" };
+        QTest::newRow("wrong sequence") << Rx{ d, 3000, "", { 1, 2 }, 1, "ANANAA", RxComplete, 3000, "CXM: Packet Seq. Err 9 2" };
+        QTest::newRow("bad CRC") << Rx{ d, 3000, "", { 1028 }, 1, "ANANAA", RxComplete, 3000, "CXM: CRC Err : " };
+        QTest::newRow("three NAKs, then good") << Rx{ d, 3000, "", { 1028 }, 3, "ANNNANNNAA", RxComplete, 3000, "CXM: CRC Err : " };
+        QTest::newRow("fourth rejection cancels") << Rx{ d, 3000, "", { 1028 }, 4, "ANNNXX", RxTooManyRejects, 1024, "CXM: Packet Retry Overlimit" };
+        QTest::newRow("stalls") << Rx{ d, 3000, "stall", {}, 0, "AAA", RxPacketTimedOut, 1024, "CXM: Packet TimeOut" };
+        QTest::newRow("failing write") << Rx{ d, 3000, "full", {}, 0, "AXX", RxWriteFailed, 1500, "CXM: File Error" };
+        QTest::newRow("RTLD, lowercase digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:NOR>", RxComplete, 5000, "CXM: Hash Matched", "pkg.tgz", md5, true, "pkg.tgz" };
+        QTest::newRow("RTLD, uppercase digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:ERR>", RxComplete, 5000, "CXM: Hash : ", "pkg.tgz", md5.toUpper(), true, "pkg.tgz" };
+        QTest::newRow("RTLD, no digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:ERR>", RxComplete, 5000, "CXM: Hash : ", "pkg.tgz", {}, true, "pkg.tgz" };
+        // An unnamed package is the tmp.txt written, and that is what gets installed.
+        QTest::newRow("RTLD unnamed, verified") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:NOR>", RxComplete, 5000, "CXM: Hash Matched", "", md5, true, "tmp.txt" };
+        // The pieces of a size near 2 GiB are counted without overflow (a file of whole packets).
+        const QByteArray whole = pattern(5120, 3), wholeMd5 = QCryptographicHash::hash(whole, QCryptographicHash::Md5).toHex();
+        QTest::newRow("RTLD, size near 2 GiB") << Rx{ whole, INT_MAX, "", {}, 0, "AAAAAA<RTLD:NOR>", RxComplete, 5120, "CXM: Hash Matched", "big.tgz", wholeMd5, true, "big.tgz" };
+        QTest::newRow("RTLD, another file's digest") << Rx{ d, 3000, "", {}, 0, "AAAA<RTLD:ERR>", RxComplete, 3000, "CXM: Hash : ", "pkg.tgz", md5, true, "pkg.tgz" };
     }
     void reception()
     {
@@ -174,16 +180,18 @@ private slots:
         }
         QTRY_COMPARE(ended(*console), rx.status);
         // Eleven 'C' unanswered: at once, after 200 ms, then every 250 ms, and 250 ms more.
-        QVERIFY2(rx.status != 9 || clock.elapsed() >= 2500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(rx.status != RxNoStart || clock.elapsed() >= 2500, qPrintable(QString::number(clock.elapsed())));
         const bool verified = rx.replies.endsWith("<RTLD:NOR>");
         ConsoleProbe::upgradeTimer(*console)->stop(); // the installer goes no further
-        QCOMPARE(std::exchange(ConsoleProbe::upgradeState(*console), 0), verified ? 2 : 0); // verified: its first step ran
+        const int reached = std::exchange(ConsoleProbe::upgradeState(*console), int(UpgradeIdle));
+        QCOMPARE(reached, int(verified ? UpgradePreInstall : UpgradeIdle)); // verified: the installer's first step ran
+        QCOMPARE(ConsoleProbe::installPackage(*console), verified ? rx.path : QString());
         QCOMPARE(letters(replies + host.buffer() + link.readFor(100)), rx.replies);
         QVERIFY(rx.path.isEmpty() || sysroot.appExists(rx.path));
         QCOMPARE(sysroot.readAppFile(rx.path), rx.data.left(rx.kept));
         QCOMPARE(sysroot.readAppFile("keep.txt"), QByteArray("kept"));
         QVERIFY2(!out.lines().filter(rx.log).isEmpty(), qPrintable(out.lines().join('|')));
-        if (rx.status == 3)
+        if (rx.status == RxComplete && rx.size == rx.kept)
             QCOMPARE(console->currentProgress(), rx.size);
         if (rx.runtime)
             QCOMPARE(console->statusLabel->text(), QString(verified ? "Upgrade package verification successful." : "Reboot now..."));

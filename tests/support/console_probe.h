@@ -17,7 +17,7 @@ public:
     KVX_PROBE(fileName) KVX_PROBE(fileHash) KVX_PROBE(totalSize) KVX_PROBE(remainSize) KVX_PROBE(runtimeLoad)
     KVX_PROBE(rxMode) KVX_PROBE(rxCount) KVX_PROBE(rxExpected) KVX_PROBE(rxErrors) KVX_PROBE(xmodemStatus)
     KVX_PROBE(txFile) KVX_PROBE(txStarted) KVX_PROBE(txTimer) KVX_PROBE(txDelayTimer)
-    KVX_PROBE(upgradeTimer) KVX_PROBE(upgradeState) KVX_PROBE(removeList)
+    KVX_PROBE(upgradeTimer) KVX_PROBE(upgradeState) KVX_PROBE(installPackage) KVX_PROBE(removeList)
 #undef KVX_PROBE
     static void collect(USB_console &c, unsigned char b) { c.collectCommandByte(b); }
     static void read(USB_console &c) { c.ReadSerial(); }

@@ -27,6 +27,8 @@ bool writeSysroot(const QString &root)
         { "proc/meminfo", "MemTotal:         1024000 kB\nMemFree:           512000 kB\nMemAvailable:      700000 kB\n"
                           "Buffers:            16000 kB\nCached:            128000 kB\nSwapCached:             0 kB\n" },
         { "proc/stat", "cpu  100 0 50 1000 10 0 5 0 0 0\ncpu0 100 0 50 1000 10 0 5 0 0 0\n" },
+        // The utility's own stat file: the sysroot cannot know its id in advance.
+        { "proc/self/stat", "1234 (kvx_recovery) S 1 1234 1234 0 -1 4194560 100 0 0 0 15 7 3 0 20 0 1 0 100 1000 10\n" },
         // Nothing may ever reach the machine's own reboot: the panel finds this one first.
         { "sbin/reboot", "#!/bin/sh\necho \"$(date '+%F %T') reboot $*\" >> \"$(dirname \"$0\")/../reboot.log\"\n" },
     };

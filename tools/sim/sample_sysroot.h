@@ -14,7 +14,7 @@ bool writeFile(const QString &path, const QByteArray &data);
 
 // Under root: the fuses (serial number 0214-0005-10000001, hardware id 16),
 // the backlight, the value file of every DIO channel's GPIO, the frame buffer
-// stand-in "800 480 32", /proc/meminfo and /proc/stat, and an sbin/reboot
+// stand-in "800 480 32", /proc/meminfo, /proc/stat and /proc/self/stat, and an sbin/reboot
 // that only appends a line to root/reboot.log. No clock chip, no terminal.
 bool writeSysroot(const QString &root);
 

@@ -59,6 +59,27 @@ class tst_xmodem_rx : public QObject
     HDW_config *hw = nullptr;
     USB_console *console = nullptr;
 
+    // The host: the link library's sender, once the console asked for the first packet. Its tap spoils packets
+    // 2.. at their first tries, and notes each transmission's answer once the next one shows it (a resend: NAK);
+    // the last one's, the outcome tells. The answers as letters, A for ACK, N for NAK, X for CAN.
+    static QByteArray send(hostlink::Link &host, const Rx &rx)
+    {
+        QByteArray replies, bytes = rx.data;
+        int sent = 0;
+        host.setTap([&](const hostlink::Outgoing &what, QByteArray &out, hostlink::Tampering &) {
+            const bool packet = what.kind == hostlink::Outgoing::Packet;
+            for (int at : packet && what.packet > 1 && what.attempt < rx.tries ? rx.spoilt : QList<int>())
+                out[at] = static_cast<char>(out[at] ^ 0x0B);
+            if (packet || out == QByteArray(1, char(xmodem::EOT)))
+                replies += sent++ == 0 ? "" : packet && what.attempt > 0 ? "N" : "A";
+        });
+        host.buffer().remove(0, host.waitFor(QByteArray(1, char(xmodem::CRC_REQUEST)), QDeadlineTimer(3000)) + 1);
+        QBuffer source(&bytes);
+        source.open(QIODevice::ReadOnly);
+        const auto outcome = hostlink::sendFile(host, source, bytes.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
+        return replies + (outcome == hostlink::TransferOutcome::Done ? "A" : outcome == hostlink::TransferOutcome::Cancelled ? "X" : "?");
+    }
+
 private slots:
     void initTestCase()
     {
@@ -131,18 +152,9 @@ private slots:
         if (rx.path.isEmpty())
             QVERIFY(QDir(sysroot.appPath("tmp")).removeRecursively());
         StdoutCapture out;
-        // The host: the link library's sender. Its tap spoils packets 2.. at their first tries, and notes each
-        // transmission's answer once the next transmission shows it (a resend: NAK); the last one's, the outcome tells.
         FdDevice device(link.masterFd(), true);
         hostlink::Link host(device);
         QByteArray replies;
-        int sent = 0;
-        host.setTap([&](const hostlink::Outgoing &what, QByteArray &bytes, hostlink::Tampering &) {
-            for (int at : what.kind == hostlink::Outgoing::Packet && what.packet > 1 && what.attempt < rx.tries ? rx.spoilt : QList<int>())
-                bytes[at] = static_cast<char>(bytes[at] ^ 0x0B);
-            if (what.kind == hostlink::Outgoing::Packet || bytes == QByteArray(1, char(xmodem::EOT)))
-                replies += sent++ == 0 ? "" : what.attempt > 0 && what.kind == hostlink::Outgoing::Packet ? "N" : "A";
-        });
         console->messageLabel->clear();
         console->setTotalFileSize(static_cast<quint64>(rx.size));
         QElapsedTimer clock;
@@ -170,12 +182,7 @@ private slots:
             getrlimit(RLIMIT_FSIZE, &saved);
             const struct rlimit limit { rx.how == "full" ? 1500 : saved.rlim_cur, saved.rlim_max };
             setrlimit(RLIMIT_FSIZE, &limit);
-            host.buffer().remove(0, host.waitFor(QByteArray(1, char(xmodem::CRC_REQUEST)), QDeadlineTimer(3000)) + 1);
-            QByteArray bytes = rx.data;
-            QBuffer source(&bytes);
-            QVERIFY(source.open(QIODevice::ReadOnly));
-            const auto outcome = hostlink::sendFile(host, source, bytes.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
-            replies += outcome == hostlink::TransferOutcome::Done ? "A" : outcome == hostlink::TransferOutcome::Cancelled ? "X" : "?";
+            replies = send(host, rx);
             setrlimit(RLIMIT_FSIZE, &saved);
         }
         QTRY_COMPARE(ended(*console), rx.status);

@@ -16,8 +16,7 @@ USB_console *console = nullptr;
 void check(const QString &path)
 {
     const QString name = console->getNameFromPath(path);
-    fuzz::expect(!name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')),
-                 "a file name holds no separator");
+    fuzz::expect(!name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')), "a file name holds no separator");
     fuzz::expect(name.size() <= path.size(), "a file name is part of its path");
     if (!path.trimmed().isEmpty() && !path.contains(QLatin1Char('/')) && !path.contains(QLatin1Char('\\')))
         fuzz::expect(name == path.trimmed(), "a bare name is its own file name");
@@ -25,29 +24,18 @@ void check(const QString &path)
 
 void run(const uint8_t *data, size_t size)
 {
-    const char *text = reinterpret_cast<const char *>(data);
-    const int n = static_cast<int>(size);
-    check(QString::fromUtf8(text, n));
-    check(QString::fromLatin1(text, n));
+    check(QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<int>(size)));
+    check(QString::fromLatin1(reinterpret_cast<const char *>(data), static_cast<int>(size)));
+}
+
+QByteArray prepare()
+{
+    // Kept for the whole run, like the panel's one console.
+    console = new USB_console(nullptr, new HDW_config);
+    fuzz::adoptWidgets(new QWidget, *console);
+    return "/opt/kvx_recovery/fonts/DejaVuSans.ttf";
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    fuzz::setUp(argc, argv);
-    // Kept for the whole run, like the panel's one console.
-    auto *hw = new HDW_config;
-    auto *holder = new QWidget;
-    console = new USB_console(nullptr, hw);
-    fuzz::adoptWidgets(holder, *console);
-    static const char warmUp[] = "/opt/kvx_recovery/fonts/DejaVuSans.ttf";
-    // Whatever Qt sets up once, on first use, is in place before the first input.
-    run(reinterpret_cast<const uint8_t *>(warmUp), sizeof warmUp - 1);
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    return fuzz::runChecked(run, data, size);
-}
+KVX_FUZZ_TARGET(run, prepare)

@@ -2,12 +2,12 @@
 
 #include "hdw_config.h"
 #include "platform.h"
+#include "sample_sysroot.h"
 #include "usb_console.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QStandardPaths>
@@ -25,18 +25,14 @@ namespace fuzz {
 namespace {
 
 QTemporaryDir *scratch = nullptr;
-// Lives for the whole run, like the panel's.
-QApplication *application = nullptr;
 QString rootDir;
 bool verbose = false;
 
 void removeScratch()
 {
     // Leave the working directory before it goes.
-    if (chdir("/") != 0)
-        return;
-    delete scratch;
-    scratch = nullptr;
+    if (chdir("/") == 0)
+        delete scratch;
 }
 
 // Diagnostics are the product's business, not the fuzzer's: thousands of
@@ -64,39 +60,9 @@ void silenceStandardOutput()
     close(fds[1]);
 }
 
-void populate()
-{
-    const struct {
-        const char *path;
-        const char *text;
-    } files[] = {
-        { "sbin/reboot", "#!/bin/sh\nexit 0\n" },
-        { "sys/fsl_otp/HW_OCOTP_GP1", "0x00010005\n" },
-        { "sys/fsl_otp/HW_OCOTP_GP2", "0x10000001\n" },
-        { "sys/fsl_otp/HW_OCOTP_CFG0", "0x12345678\n" },
-        { "sys/fsl_otp/HW_OCOTP_CFG1", "0x9abcdef0\n" },
-        { "sys/class/backlight/backlight2.18/brightness", "10" },
-        { "dev/fb0", "800 480 32\n" },
-        { "proc/meminfo", "MemTotal: 1024000 kB\nMemFree: 512000 kB\nBuffers: 16000 kB\nCached: 128000 kB\n" },
-        { "proc/stat", "cpu  100 0 50 1000 10 0 5 0 0 0\n" },
-    };
-    for (const auto &f : files) {
-        const QString path = sysrootPath(QString::fromLatin1(f.path));
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        writeFile(path, reinterpret_cast<const uint8_t *>(f.text), strlen(f.text));
-    }
-    QFile::setPermissions(sysrootPath(QStringLiteral("sbin/reboot")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    // The value files of the DIO channels, so that an input channel opens one.
-    for (int gpio : dio_to_gpio_number) {
-        const QString path = sysrootPath(QStringLiteral("sys/class/gpio/gpio%1/value").arg(gpio));
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        writeFile(path, reinterpret_cast<const uint8_t *>("0\n"), 2);
-    }
-}
-
 // Relative paths in the arguments made absolute against the directory the
-// target was started in, before the target leaves it.
+// target was started in, before the target leaves it; crashing inputs are
+// kept there unless an artifact prefix says otherwise.
 void anchorArguments(int *argc, char ***argv)
 {
     static std::vector<QByteArray> texts;
@@ -109,28 +75,28 @@ void anchorArguments(int *argc, char ***argv)
     bool prefixGiven = false;
     texts.emplace_back((*argv)[0]);
     for (int i = 1; i < *argc; ++i) {
-        const QByteArray arg((*argv)[i]);
-        if (!arg.startsWith('-')) {
+        const QByteArray arg((*argv)[i]), prefix = arg.mid(sizeof prefixFlag - 1);
+        prefixGiven = prefixGiven || arg.startsWith(prefixFlag);
+        // The prefix is a directory with '/' or the start of a file name.
+        if (!arg.startsWith('-'))
             texts.push_back(absolute(arg));
-        } else if (arg.startsWith(prefixFlag)) {
-            prefixGiven = true;
-            const QByteArray prefix = arg.mid(sizeof prefixFlag - 1);
-            // The prefix is a directory with '/' or the start of a file name.
-            const bool directory = prefix.isEmpty() || prefix.endsWith('/');
-            texts.push_back(prefixFlag + absolute(prefix.isEmpty() ? QByteArray(".") : prefix)
-                            + (directory ? "/" : ""));
-        } else {
+        else if (arg.startsWith(prefixFlag))
+            texts.push_back(prefixFlag + absolute(prefix.isEmpty() ? "." : prefix) + (prefix.isEmpty() || prefix.endsWith('/') ? "/" : ""));
+        else
             texts.push_back(arg);
-        }
     }
     if (!prefixGiven)
         texts.push_back(prefixFlag + absolute(".") + '/');
-    args.reserve(texts.size() + 1);
     for (QByteArray &text : texts)
         args.push_back(text.data());
     args.push_back(nullptr);
     *argc = static_cast<int>(texts.size());
     *argv = args.data();
+}
+
+bool oneOf(int value, int low, int high)
+{
+    return value >= low && value <= high;
 }
 
 } // namespace
@@ -148,9 +114,8 @@ void setUp(int *argc, char ***argv)
     std::atexit(removeScratch);
     rootDir = scratch->path() + QStringLiteral("/sysroot");
     const QString work = scratch->path() + QStringLiteral("/work");
-    expect(QDir().mkpath(rootDir + QStringLiteral("/dev")), "the sysroot");
+    expect(sample::writeSysroot(rootDir), "the sysroot");
     expect(QDir().mkpath(work + QStringLiteral("/tmp")), "the working directory");
-    populate();
 
     // The simulation seam reads KVX_SYSROOT at every device access, and its
     // init() puts the sysroot's fake programs first on PATH.
@@ -160,11 +125,12 @@ void setUp(int *argc, char ***argv)
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "minimal:fontconfig");
-    // Qt takes out the arguments it knows; libFuzzer's are not for it.
+    // Qt takes out the arguments it knows; libFuzzer's are not for it. The
+    // application lives for the whole run, like the panel's.
     static int appArgc = 1;
     static char name[] = "kvx_fuzz";
     static char *appArgv[] = { name, nullptr };
-    application = new QApplication(appArgc, appArgv);
+    new QApplication(appArgc, appArgv);
 
     // Nothing fuzzed here may reboot, but if anything ever did, it must find
     // the sysroot's harmless stand-in.
@@ -181,8 +147,7 @@ void writeFile(const QString &path, const uint8_t *data, size_t size)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     expect(fd >= 0, "a file for the input");
-    size_t done = 0;
-    while (done < size) {
+    for (size_t done = 0; done < size;) {
         const ssize_t n = ::write(fd, data + done, size - done);
         expect(n > 0, "writing the input to its file");
         done += static_cast<size_t>(n);
@@ -203,19 +168,42 @@ void expect(bool holds, const char *what)
     abort();
 }
 
-int lowestFreeDescriptor()
+int runChecked(void (*run)(const uint8_t *, size_t), const uint8_t *data, size_t size)
 {
-    const int probe = dup(STDERR_FILENO);
-    expect(probe >= 0, "a free descriptor");
-    close(probe);
-    return probe;
+    // The lowest free descriptor before and after. The sanitizers' symbolizer
+    // keeps pipes of its own, but opens them between inputs.
+    const auto lowestFree = [] {
+        const int probe = dup(STDERR_FILENO);
+        expect(probe >= 0, "a free descriptor");
+        close(probe);
+        return probe;
+    };
+    const int before = lowestFree();
+    run(data, size);
+    expect(lowestFree() == before, "an input leaves the descriptors as it found them");
+    return 0;
 }
 
-void checkDescriptors(int before)
+void checkRecord(bool fromHost)
 {
-    // The sanitizers' symbolizer keeps pipes of its own, but opens them
-    // between inputs: only what one input leaves behind counts.
-    expect(lowestFreeDescriptor() == before, "an input leaves the descriptors as it found them");
+    const hwcfg_struct &d = hwcfg_data;
+    const int unset = fromHost ? -1 : 0;
+    expect(oneOf(d.backlight, 0, 100), "backlight 0..100");
+    for (int i = 0; i < 16; ++i) {
+        expect(oneOf(d.dioDir[i], unset, 2), "DIO direction");
+        expect(oneOf(d.dioLevel[i], unset, 1), "DIO level");
+        // Only a channel read as an input from the file holds its GPIO value file open.
+        expect(d.dioFd[i] == 0 || (!fromHost && d.dioDir[i] == 1), "a DIO descriptor only for an input");
+    }
+    for (int state : d.pwmOut)
+        expect(oneOf(state, 0, 1), "PWM state");
+    for (int state : d.almOut)
+        expect(oneOf(state, unset, 1), "alarm state");
+    expect(oneOf(d.rs485DirPin, unset, 1), "RS-485 direction pin");
+    expect(oneOf(d.orientation, 0, 1), "orientation");
+    expect(strnlen(d.devName, sizeof d.devName) <= 40, "device name of at most 40 characters");
+    expect(strnlen(d.firmwareVersion, sizeof d.firmwareVersion) <= 14, "firmware version of at most 14");
+    expect(strnlen(d.appVersion, sizeof d.appVersion) <= 14, "application version of at most 14");
 }
 
 void adoptWidgets(QWidget *holder, USB_console &console)
@@ -223,14 +211,6 @@ void adoptWidgets(QWidget *holder, USB_console &console)
     console.statusLabel->setParent(holder);
     console.messageLabel->setParent(holder);
     console.progressBar->setParent(holder);
-}
-
-int runChecked(void (*run)(const uint8_t *, size_t), const uint8_t *data, size_t size)
-{
-    const int descriptors = lowestFreeDescriptor();
-    run(data, size);
-    checkDescriptors(descriptors);
-    return 0;
 }
 
 } // namespace fuzz

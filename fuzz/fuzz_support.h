@@ -15,15 +15,13 @@ class USB_console;
 
 namespace fuzz {
 
-// Creates the temporary sysroot (with its own fake sbin/reboot) and a working
-// directory with tmp/, points KVX_SYSROOT at the sysroot, runs
+// Makes the sample sysroot (with its own fake sbin/reboot) and a working
+// directory with tmp/ in a temporary folder, points KVX_SYSROOT at it, runs
 // platform::init(), enters the working directory and creates the application
 // object. Aborts when the simulated panel cannot be set up: nothing may run
-// against the machine's own devices or programs.
-//
-// libFuzzer reads its arguments after this: relative corpus, input and
-// artifact paths are made absolute first, so that they still name what they
-// named where the target was started, and crashing inputs are kept there.
+// against the machine's own devices or programs. Relative paths in
+// libFuzzer's arguments are made absolute first, so that they still name
+// what they named where the target was started.
 void setUp(int *argc, char ***argv);
 
 // An absolute path below the sysroot, e.g. sysrootPath("proc/meminfo").
@@ -36,20 +34,34 @@ void removeFile(const QString &path);
 // Aborts with a message on standard error when a promise is broken.
 void expect(bool holds, const char *what);
 
-// Taken before an input and checked after it: a descriptor the input opened
-// and left open (a leak), or one it closed without owning, aborts.
-int lowestFreeDescriptor();
-void checkDescriptors(int before);
-
-// One input through run, with the descriptor check around it; every target's
-// LLVMFuzzerTestOneInput returns this.
+// One input through run; an input that leaves a descriptor open (a leak) or
+// closes one it does not own aborts.
 int runChecked(void (*run)(const uint8_t *, size_t), const uint8_t *data, size_t size);
 
+// Every field of the configuration record within the values it is read back
+// and saved as; a host's frame may also leave the "not given" -1 of a keyword.
+void checkRecord(bool fromHost);
+
 // In the panel the window takes the console's status widgets into its
-// layout; here a hidden holder widget does, so that they are never shown on
-// their own and are deleted with the holder.
+// layout; here a hidden holder widget does, so that they are deleted with it.
 void adoptWidgets(QWidget *holder, USB_console &console);
 
 } // namespace fuzz
+
+// The entry points of a target: prepare() runs once after setUp() and returns
+// a warm-up input, so that whatever Qt sets up on first use is in place
+// before the first real input; every input then goes through run().
+#define KVX_FUZZ_TARGET(run, prepare)                                                  \
+    extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)                       \
+    {                                                                                  \
+        fuzz::setUp(argc, argv);                                                       \
+        const QByteArray warmUp = prepare();                                           \
+        run(reinterpret_cast<const uint8_t *>(warmUp.constData()), size_t(warmUp.size())); \
+        return 0;                                                                      \
+    }                                                                                  \
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)            \
+    {                                                                                  \
+        return fuzz::runChecked(run, data, size);                                      \
+    }
 
 #endif

@@ -62,14 +62,14 @@ void checkFile(int announced)
         fuzz::expect(st.st_size <= announced, "the received file stays within the announced size");
 }
 
-void checkReceiver(const USB_console &c, int announced)
+void checkReceiver(USB_console &c, int announced)
 {
-    const int count = ConsoleProbe::assembled(c);
+    const int count = ConsoleProbe::rxCount(c);
     fuzz::expect(count >= 0 && count <= xmodem::PacketSize, "a packet never outgrows 1029 bytes");
-    fuzz::expect(ConsoleProbe::expected(c) == 0 || ConsoleProbe::expected(c) == xmodem::DataSize,
+    fuzz::expect(ConsoleProbe::rxExpected(c) == 0 || ConsoleProbe::rxExpected(c) == xmodem::DataSize,
                  "a packet carries 1024 data bytes");
-    fuzz::expect(ConsoleProbe::errors(c) <= 4, "the fourth rejected packet ends the reception");
-    fuzz::expect(ConsoleProbe::remaining(c) <= static_cast<unsigned int>(announced),
+    fuzz::expect(ConsoleProbe::rxErrors(c) <= 4, "the fourth rejected packet ends the reception");
+    fuzz::expect(ConsoleProbe::remainSize(c) <= static_cast<unsigned int>(announced),
                  "the bytes still to write never exceed the announced size");
 }
 
@@ -79,7 +79,8 @@ void receive(const std::vector<uint8_t> &stream, int announced)
     QWidget holder;
     USB_console console(nullptr, &hw);
     fuzz::adoptWidgets(&holder, console);
-    ConsoleProbe::attach(console, serialPipe[0]);
+    // The sysroot has no terminal: the pipe stands in, given back before the console would close it.
+    ConsoleProbe::serialFd(console) = serialPipe[0];
 
     size_t sent = 0;
     bool open = true;
@@ -90,10 +91,10 @@ void receive(const std::vector<uint8_t> &stream, int announced)
                 sent += static_cast<size_t>(n);
         }
         while (pending() > 0) {
-            if (ConsoleProbe::mode(console) == 0) {
+            if (ConsoleProbe::rxMode(console) == 0) {
                 checkFile(announced);
                 ConsoleProbe::receive(console, target, announced);
-                if (ConsoleProbe::mode(console) == 0) {
+                if (ConsoleProbe::rxMode(console) == 0) {
                     open = false; // the file cannot be opened: nothing more to learn
                     break;
                 }
@@ -106,12 +107,12 @@ void receive(const std::vector<uint8_t> &stream, int announced)
     // The host falls silent: within a packet the packet timer, before the
     // first packet the start timer ends the reception. Between packets no
     // timer runs, and the reception waits for the next header byte.
-    for (int i = 0; i < 4 && ConsoleProbe::mode(console) == 1 && ConsoleProbe::expected(console) != 0; ++i)
+    for (int i = 0; i < 4 && ConsoleProbe::rxMode(console) == 1 && ConsoleProbe::rxExpected(console) != 0; ++i)
         ConsoleProbe::packetTimeOut(console);
-    for (int i = 0; i < 11 && ConsoleProbe::mode(console) == 1 && ConsoleProbe::expected(console) == 0; ++i)
+    for (int i = 0; i < 11 && ConsoleProbe::rxMode(console) == 1 && ConsoleProbe::rxExpected(console) == 0; ++i)
         ConsoleProbe::startTimeOut(console);
     checkReceiver(console, announced);
-    ConsoleProbe::detach(console);
+    ConsoleProbe::serialFd(console) = -1;
     // Drop whatever a stopped reception left unread.
     char rest[4096];
     while (::read(serialPipe[0], rest, sizeof rest) > 0) {
@@ -132,23 +133,16 @@ void run(const uint8_t *data, size_t size)
     checkFile(announced);
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+QByteArray prepare()
 {
-    fuzz::setUp(argc, argv);
     fuzz::expect(pipe2(serialPipe, O_NONBLOCK | O_CLOEXEC) == 0, "the link pipe");
     // One good packet of a 5-byte file and the end of transmission.
-    std::vector<uint8_t> warmUp(1 + xmodem::PacketSize + 1, 0);
-    warmUp[0] = 0;
-    xmodem::buildPacket(&warmUp[1], 1, reinterpret_cast<const unsigned char *>("hello"), 5);
-    warmUp.back() = xmodem::EOT;
-    // Whatever Qt sets up once, on first use, is in place before the first input.
-    run(warmUp.data(), warmUp.size());
-    return 0;
+    QByteArray warmUp(1 + xmodem::PacketSize + 1, '\0');
+    xmodem::buildPacket(reinterpret_cast<unsigned char *>(warmUp.data()) + 1, 1, reinterpret_cast<const unsigned char *>("hello"), 5);
+    warmUp[warmUp.size() - 1] = char(xmodem::EOT);
+    return warmUp;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    return fuzz::runChecked(run, data, size);
-}
+} // namespace
+
+KVX_FUZZ_TARGET(run, prepare)

@@ -1,6 +1,7 @@
 // In process: font family report, font file names, the removal list and the project list, on a console whose
 // link is a pseudo-terminal. The fixtures lie beside this test program, where the console looks for them.
 
+#include "console_probe.h"
 #include "hdw_config.h"
 #include "panelsession.h"
 #include "usb_console.h"
@@ -8,8 +9,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QtTest>
-
-class ConsoleProbe { public: static void forgetRemovals(USB_console &c) { c.removeList.clear(); } };
 
 // Steps GFFS, GPFL or RMFS "index:text", with the properties "userFonts" and "systemFonts" and the files a shell
 // makes beside the executable beforehand; the replies, and what the removal list file then holds (null: no file).
@@ -30,7 +29,6 @@ class tst_fonts : public QObject
 private slots:
     void initTestCase()
     {
-        sysroot.populate();
         sysroot.activate();
         QVERIFY(link.open());
         QVERIFY(link.linkAs(sysroot.path("dev/ttyGS0")));
@@ -45,7 +43,7 @@ private slots:
     {
         QDir(besideApp("fonts")).removeRecursively();
         QDir(besideApp("qml")).removeRecursively();
-        ConsoleProbe::forgetRemovals(*console);
+        ConsoleProbe::removeList(*console).clear();
         link.buffer().clear();
         console->messageLabel->clear();
     }

@@ -81,12 +81,17 @@ private slots:
         m_work.writeFile("FILE", "x");
         QVERIFY(QDir().mkpath(m_work.path("DIR")));
         QCOMPARE(mkfifo(QFile::encodeName(m_work.path("FIFO")).constData(), 0600), 0);
-        m_panel.sysroot.populate();
         m_panel.sysroot.activate(); // the installer's reboot is the panel's fake one
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(m_panel.sysroot.root() + '/'));
         m_panel.sysroot.writeAppFile("qml/project/main.qml", "Item {}\n");
         m_panel.sysroot.writeAppFile("qml/project/Alarm.qml", "Item {}\n");
         m_panel.sysroot.makeAppDir("tmp");
+        // Real fonts beside a file that is none; old firmware files that an upgrade removes, and a directory it keeps.
+        m_panel.sysroot.writeAppFile("fonts/notes.txt", "not a font");
+        for (const char *name : { "DejaVuSans.ttf", "DejaVuSans-Bold.ttf" })
+            QVERIFY(QFile::copy(QString("/usr/share/fonts/truetype/dejavu/") + name, m_panel.sysroot.appPath(QString("fonts/") + name)));
+        m_panel.sysroot.writeAppFile("firmware.v1", "old");
+        m_panel.sysroot.makeAppDir("firmware.vdir");
         QVERIFY(m_panel.start());
     }
 
@@ -139,8 +144,9 @@ private slots:
         row("unknown command", "reboot-now", 1, "unknown command");
         row("a command's help", "upload|--help", 0, "upload FILE \\[--name NAME\\]\n\nsend a file");
         row("projects", "projects", 0, "Alarm.qml\nmain.qml\n");
-        row("fonts", "fonts", 0, "");
-        row("remove-fonts", "remove-fonts|No Such|Other", 0, "lists 2 font families");
+        row("fonts", "fonts", 0, "^user    DejaVu Sans\n(system  .*\n)*$");
+        row("remove-fonts", "remove-fonts|DejaVu Sans|Other", 0, "lists 2 font families",
+            { "fonts/removal=DejaVuSans-Bold.ttf\nDejaVuSans.ttf", "fonts/DejaVuSans.ttf=" }); // listed, not removed
         row("raw", "raw|#SLTZ#", 0, "<LOTIZO: -90>");
         row("raw without hashes", "raw|MODE<3>", 0, "<MODE_ACK>");
         for (const QString size : { "1", "1023", "1025", "2048", "268365" }) {
@@ -149,9 +155,12 @@ private slots:
                 data);
             row(qPrintable("download " + size), "download|tmp/sample.bin|-o|OUT", 0, size + " bytes");
         }
+        // A font whose name is taken gets a free one beside it.
+        row("font upload", "upload|SRC|--name|DejaVuSans.ttf", 0, "1500 bytes", { "fonts/DejaVuSans0.ttf", "!tmp/DejaVuSans.ttf" },
+            randomBytes(1500));
         const QByteArray package = randomBytes(70001);
         const QString md5 = QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex();
-        row("upgrade", "upgrade|SRC|--force", 0, "MD5 " + md5 + "[^\n]*\n<RTLD:NOR>", { "SRC" }, package);
+        row("upgrade", "upgrade|SRC|--force", 0, "MD5 " + md5 + "[^\n]*\n<RTLD:NOR>", { "SRC", "!firmware.v1", "firmware.vdir=" }, package);
         const QString up = "-t|0.5|upload|SMALL", down = "-t|0.5|download|some/file|-o|OUT";
         const QString silent = "no answer from the panel on %TTY within 0.3 s";
         fake("silent: info", "-t|0.3|info", "", 3, silent);
@@ -240,6 +249,10 @@ private slots:
         QCOMPARE(m_work.exists("OUT"), run.exitCode == 0 && args.contains(m_work.path("OUT"))); // none half-written
         QCOMPARE(m_work.readFile("OUT"), m_work.exists("OUT") ? m_work.readFile("SRC") : QByteArray());
         for (const QString &f : run.files) {
+            if (f.startsWith('!')) {
+                QVERIFY2(!m_panel.sysroot.appExists(f.mid(1)), qPrintable(f));
+                continue;
+            }
             const QByteArray held = m_panel.sysroot.readAppFile(f.section('=', 0, 0));
             const bool holds = f.contains('=') ? held.contains(f.section('=', 1).toUtf8()) : held == run.source;
             QVERIFY2(m_panel.sysroot.appExists(f.section('=', 0, 0)) && holds, qPrintable(f));

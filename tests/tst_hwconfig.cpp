@@ -2,6 +2,7 @@
 // configuration files, the fuse identity, the start-up lines and saving.
 
 #include "hdw_config.h"
+#include "sample_sysroot.h"
 #include "stdoutcapture.h"
 #include "testsysroot.h"
 
@@ -67,9 +68,7 @@ class tst_hwconfig : public QObject
 private slots:
     void init()
     {
-        sys.populate();
-        sys.writeFile(QStringLiteral("proc/%1/stat").arg(QCoreApplication::applicationPid()),
-                      "1 (kvx) S 0 0 0 0 -1 0 0 0 0 0 5 3 0 0 20 0 1 0 1 0 0\n");
+        sample::writeSysroot(sys.root());
         for (const QString &file : files)
             QFile::remove(sys.appPath(file));
         sys.activate();
@@ -82,21 +81,8 @@ private slots:
         const QStringList defaults{ "0", fusedSerial, "", "on", "0.0.0.0/" };
         for (int i = 0; i < files.size(); ++i)
             QCOMPARE(decided(files[i]), defaults[i]);
-        // The default level is not pushed to the device.
+        // The default level is not pushed to the device. (Each file's own lines: readers.)
         QCOMPARE(sys.readFile("sys/class/backlight/backlight2.18/brightness"), QByteArray("10"));
-
-        sys.writeAppFile("timezone.cfg", "-60");
-        sys.writeAppFile("device_name.txt", "NAM<Press 4>\n");
-        sys.writeAppFile("sys_conf.txt", "BLK<080>\nbogus line\nDIO<00>H\n");
-        sys.writeAppFile("lowBatteryConf.txt", "CKB<0>\n");
-        sys.writeAppFile("version.txt", "FMW<3.0.2.1>\nAPP<1.7>\n");
-        QTest::ignoreMessage(QtDebugMsg, "HWI: Rd timezone.cfg");
-        QCOMPARE(construct(), (noFiles.mid(0, 2) + QStringList{ "HWI: Set BkLt 80", "HWI: bogus line", "",
-            "HWI: Model: MVK 200 Name: Press 4", "HWI: Bat. Low Chk Off" } + noFiles.mid(6, 5)
-            + QStringList{ "HWI: OS : 3.0.2.1", "HWI: APP: 1.7" }));
-        const QStringList stored{ "-60", "Press 4", "BLK80 DIOHUUUUUUUUUUUUUUU", "off", "3.0.2.1/1.7" };
-        for (int i = 0; i < files.size(); ++i)
-            QCOMPARE(decided(files[i]), stored[i]);
     }
 
     // One file (null: none): what it decides, its lines among those of a panel without files.
@@ -177,25 +163,46 @@ private slots:
         QCOMPARE(openDescriptors(), openBefore);
     }
 
+    // The settings and calls out of range as the save writes them, the battery-low check file rewritten at once.
     void saveAndReload()
     {
         sys.writeAppFile("sys_conf.txt", "BLK<035>\nDIO<00>H\nDIO<01>L\nDIO<02>I\nDIO<15>H\nPWM<0>H\nPWM<2>H\nALM<02>H\n"
                                          "COM<0>Y\nORI<1>\n");
+        sys.writeAppFile("lowBatteryConf.txt", "CKB<1>\nleft over\n");
         construct();
+        const int input = hwcfg_data.dioFd[2];
         // Values the file has no code for stay out of it.
         hwcfg_data.dioDir[4] = 2;
-        hwcfg_data.dioLevel[4] = hwcfg_data.rs485DirPin = hwcfg_data.pwmOut[1] = hwcfg_data.almOut[0] = -1;
+        hwcfg_data.dioLevel[4] = hwcfg_data.pwmOut[1] = hwcfg_data.almOut[0] = -1;
         char name[] = "Press 4";
         int result = -2;
-        const QStringList out = printedLines([&] { cfg->confDeviceName(name); result = cfg->saveHardwareConfig(); });
-        QCOMPARE(out, (QStringList{ "HWI: NAME:Press 4", "HWI: Conf. Saved" }));
+        const QStringList out = printedLines([&] {
+            const int dio[][3] = { { 0, 1, 2 }, { 2, 0, 2 }, { 15, 0, 1 }, { 16, 1, 2 }, { -1, 1, 2 } };
+            for (const auto &d : dio)
+                cfg->confDigiOut(d[0], d[1], d[2]);
+            for (int channel : { 3, 4 })
+                cfg->confPWMOut(channel, 1);
+            for (int alarm : { 2, 0, 3 })
+                cfg->confAlmOut(alarm, 1);
+            cfg->confRs485DirectionPin(1);
+            cfg->confBatteryLowCheck(false);
+            cfg->confDeviceName(name);
+            result = cfg->saveHardwareConfig();
+        });
+        QCOMPARE(out, (QStringList{ "HWI: DIO-0-1-2", "HWI: DIO-2-0-2", "HWI: DIO-15-0-1", "HWI: DIO-16 out of range",
+                                    "HWI: DIO--1 out of range", "HWI: PWM-3-1", "HWI: PWM-4 out of range", "HWI: ALM-2-1",
+                                    "HWI: ALM-0 out of range", "HWI: ALM-3 out of range", "HWI: DIR-1", "HWI: Bat. Chk Off",
+                                    "HWI: NAME:Press 4", "HWI: Conf. Saved" }));
         QCOMPARE(result, 0);
+        // The input read since start-up gave up its descriptor when reconfigured.
+        QCOMPARE(fcntl(input, F_GETFD), -1);
+        QCOMPARE(sys.readAppFile("lowBatteryConf.txt"), QByteArray("CKB<0>\n"));
         QCOMPARE(sys.readAppFile("device_name.txt"), QByteArray("NAM<Press 4>\n"));
-        QCOMPARE(sys.readAppFile("sys_conf.txt"), QByteArray("BLK<035>\nDIO<00>H\nDIO<01>L\nDIO<02>I\nDIO<03>U\n"
+        QCOMPARE(sys.readAppFile("sys_conf.txt"), QByteArray("BLK<035>\nDIO<00>H\nDIO<01>L\nDIO<02>L\nDIO<03>U\n"
             "DIO<05>U\nDIO<06>U\nDIO<07>U\nDIO<08>U\nDIO<09>U\nDIO<10>U\nDIO<11>U\nDIO<12>U\nDIO<13>U\nDIO<14>U\n"
-            "DIO<15>H\nPWM<0>H\nPWM<2>H\nPWM<3>L\nALM<02>H\nCOM<0>Y\nORI<1>\n"));
+            "DIO<15>I\nPWM<0>H\nPWM<2>H\nPWM<3>H\nALM<02>H\nCOM<0>Y\nDIR<1>\nORI<1>\n"));
         construct();
-        QCOMPARE(summary() + '|' + cfg->devName(), QString("BLK35 DIOHLIUUUUUUUUUUUUH PWM1010 ALM01 COM1 ORI1|Press 4"));
+        QCOMPARE(summary() + '|' + cfg->devName(), QString("BLK35 DIOHLLUUUUUUUUUUUUI PWM1011 ALM01 COM1 DIR1 ORI1|Press 4"));
 
         // An empty name leaves an empty file; the serial number names the panel again.
         name[0] = '\0';

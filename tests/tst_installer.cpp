@@ -2,27 +2,17 @@
 // scripts leave marker files. The upgrade timer is fired by the test as soon
 // as a step has armed it, after noting the state and delay it was given.
 
+#include "console_probe.h"
 #include "hdw_config.h"
 #include "usb_console.h"
-#include "xmodemsender.h"
+#include "stdoutcapture.h"
+#include "testsysroot.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
-
-class ConsoleProbe
-{
-public:
-    static void setPackage(USB_console &c, const char *name) { c.installPackage = QString::fromLatin1(name); }
-    // A LOAD or RTLD frame between the steps names another file.
-    static void announce(USB_console &c, const char *name) { qstrncpy(c.fileName, name, sizeof c.fileName); }
-    static bool armed(const USB_console &c) { return c.upgradeTimer->isActive(); }
-    static QString next(const USB_console &c) { return QString("%1/%2").arg(c.upgradeState).arg(c.upgradeTimer->interval()); }
-    static int state(const USB_console &c) { return c.upgradeState; }
-    static void fire(USB_console &c) { c.upgradeAction(); }
-};
 
 class tst_installer : public QObject
 {
@@ -35,7 +25,6 @@ class tst_installer : public QObject
 private slots:
     void initTestCase()
     {
-        sysroot.populate();
         sysroot.activate();
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot.root() + '/'));
         realTar = QStandardPaths::findExecutable("tar");
@@ -98,7 +87,7 @@ private slots:
         }
         const auto restore = qScopeGuard([&] { QFile::remove(sysroot.path("bin/tar")); QDir::setCurrent(sysroot.appDir()); });
         console->processFinishTimeout = fault.endsWith("overruns") ? 700 : 30000;
-        ConsoleProbe::setPackage(*console, "pkg.tgz");
+        ConsoleProbe::installPackage(*console) = "pkg.tgz";
         console->statusLabel->setText("Upgrade package verification successful.");
         console->messageLabel->setText("before");
         const int reboots = sysroot.rebootCount();
@@ -107,12 +96,14 @@ private slots:
         console->onUpgradeStatusChange(UpgradePreInstall);
         QStringList taken;
         QStringList before; // the window before the reboot step
-        while (ConsoleProbe::armed(*console) && taken.size() < 5) {
-            taken << ConsoleProbe::next(*console);
-            if (ConsoleProbe::state(*console) == UpgradeReboot)
+        const QTimer *timer = ConsoleProbe::upgradeTimer(*console);
+        while (timer->isActive() && taken.size() < 5) {
+            taken << QString("%1/%2").arg(ConsoleProbe::upgradeState(*console)).arg(timer->interval());
+            if (ConsoleProbe::upgradeState(*console) == UpgradeReboot)
                 before = QStringList { console->statusLabel->text(), console->messageLabel->text() };
-            ConsoleProbe::announce(*console, "other.tgz"); // unpacked, it would leave no post_install
-            ConsoleProbe::fire(*console);
+            // A LOAD or RTLD frame between the steps names another file; unpacked, it would leave no post_install.
+            qstrncpy(ConsoleProbe::fileName(*console), "other.tgz", 52);
+            ConsoleProbe::upgradeStep(*console);
         }
         QCOMPARE(taken.join(' '), trail);
         QCOMPARE(out.lines().filter(QRegularExpression("^CXM: ")).join('|').remove("CXM: "), logs);

@@ -1,33 +1,33 @@
-// In process: the parameter parsers, the frame collector and the frame handlers.
+// In process: the parameter parsers, the frame collector, the command table
+// and the frame handlers.
 
+#include "console_probe.h"
 #include "hdw_config.h"
 #include "panelsession.h"
-#include "usb_console.h"
+#include "stdoutcapture.h"
 
 #include <QPushButton>
 #include <QtTest>
 
-class ConsoleProbe
+// Collects a frame from a known state: idle, and file fields a reception
+// start would overwrite.
+static void feed(USB_console &c, const QByteArray &bytes)
 {
-public:
-    static char *buf(USB_console &c) { return c.cmdBuf; }
-    static int &index(USB_console &c) { return c.cmdIndex; }
-    static void feed(USB_console &c, const QByteArray &bytes)
-    {
-        c.consoleState = c.cmdIndex = 0;
-        c.remainSize = c.totalSize = 777;
-        c.runtimeLoad = -1;
-        strcpy(c.fileName, "old.bin");
-        strcpy(c.fileHash, "old");
-        for (char b : bytes)
-            c.collectCommandByte(static_cast<unsigned char>(b));
-    }
-    static QString state(USB_console &c) { return QString("%1/%2").arg(c.consoleState).arg(c.cmdIndex); }
-    static QString file(USB_console &c)
-    {
-        return QString("%1|%2|%3/%4|%5").arg(c.fileName, c.fileHash).arg(c.totalSize).arg(c.remainSize).arg(c.runtimeLoad);
-    }
-};
+    ConsoleProbe::consoleState(c) = ConsoleIdle;
+    ConsoleProbe::cmdIndex(c) = 0;
+    ConsoleProbe::remainSize(c) = ConsoleProbe::totalSize(c) = 777;
+    ConsoleProbe::runtimeLoad(c) = -1;
+    qstrncpy(ConsoleProbe::fileName(c), "old.bin", 52);
+    qstrncpy(ConsoleProbe::fileHash(c), "old", 33);
+    for (char b : bytes)
+        ConsoleProbe::collect(c, static_cast<unsigned char>(b));
+}
+
+static QString fileFields(USB_console &c)
+{
+    return QString("%1|%2|%3/%4|%5").arg(ConsoleProbe::fileName(c), ConsoleProbe::fileHash(c)).arg(ConsoleProbe::totalSize(c))
+        .arg(ConsoleProbe::remainSize(c)).arg(ConsoleProbe::runtimeLoad(c));
+}
 
 class CountingButton : public QPushButton
 {
@@ -38,176 +38,182 @@ public:
 class tst_parsers : public QObject
 {
     Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void cleanupTestCase() { delete console; delete hw; }
-    void parameters_data();
-    void parameters();
-    void frames_data();
-    void frames();
-
-private:
     TestSysroot sysroot;
     PtyLink link;
     HDW_config *hw = nullptr;
     USB_console *console = nullptr;
     CountingButton button;
+
+private slots:
+    void cleanupTestCase() { delete console; delete hw; }
+
+    void initTestCase()
+    {
+        QVERIFY(sysroot.isValid());
+        sysroot.activate();
+        QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot.root() + '/')); // for the Reboot button
+        QVERIFY(link.open() && link.linkAs(sysroot.path("dev/ttyGS0")));
+        hw = new HDW_config;
+        console = new USB_console(nullptr, hw);
+        button.setEnabled(false);
+        // These slots belong to other parts and would start receptions or programs.
+        const char *const handOvers[][2] = {
+            { SIGNAL(ConsoleStartXmodem()), SLOT(StartXmodem()) }, { SIGNAL(ConsoleAskSync(bool)), SLOT(SysCmdSysn(bool)) },
+            { SIGNAL(ConsoleAskReboot()), SLOT(SysCmdReboot()) }, { SIGNAL(ConsoleSetBacklight(int)), SLOT(OutputBackLight(int)) },
+        };
+        for (const auto &h : handOvers)
+            QVERIFY(QObject::disconnect(console, h[0], console, h[1]));
+    }
+
+    // The parser (with its range), the value it gives ("null": no text) and how far it moved (-1: no
+    // position). "end" rows fill cmdBuf to its last byte with no terminator, and the frame index
+    // behind it holds ">>>>": a parser that looked past the buffer would take those for brackets.
+    void parameters_data()
+    {
+        QTest::addColumn<QString>("parser");
+        QTest::addColumn<QByteArray>("param");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("advance");
+        const auto row = [](const char *name, const char *parser, const QByteArray &param, const QString &value,
+                            int advance) { QTest::newRow(name) << QString(parser) << param << value << advance; };
+        const QByteArray open = "<" + QByteArray(250, '7');
+        const QString none = "18446744073709551615";
+        row("blanks kept to first bracket", "string", "< a b ><x>", " a b ", 7);
+        row("text without opening", "string", "abc>", "null", 0);
+        row("text to the end", "string end", open, "null", 0);
+        row("empty reads as 0", "value 0 100", "<>", "0", 2);
+        row("stops at non-digit", "value 0 100", "<12abc>", "12", 7);
+        row("would wrap into range", "value 0 100", "<4294967346>", "-1", 12);
+        row("beyond long", "value 0 2147483647", "<99999999999999999999>", "-1", 22);
+        row("second parameter left", "value 0 3", "<1><0>", "1", 3);
+        row("value without opening", "value 0 100", "50>", "-1", -1);
+        row("value to the end", "value 0 2147483647 end", open, "-1", 0);
+        row("largest", "long", "<18446744073709551615>", none, 22);
+        row("beyond 64 bits", "long", "<18446744073709551616>", none, 0);
+        row("not a number", "long", "<12abc>", none, 0);
+        row("number to the end", "long end", open, none, 0);
+        row("LO then more", "state", "<LO><HI>", "0", 4);
+        row("level at the end", "state end", "<HI", "-1", 0);
+        row("OUT", "inout", "<OUT><HI>", "2", 5);
+        row("unknown direction", "inout", "<OU>", "-1", 0);
+        row("direction at the end", "inout end", "<OUT", "-1", 0);
+    }
+
+    void parameters()
+    {
+        QFETCH(QString, parser);
+        QFETCH(QByteArray, param);
+        const QStringList words = parser.split(' ');
+        const bool atEnd = words.last() == "end";
+        char *p = ConsoleProbe::cmdBuf(*console) + (atEnd ? 256 - param.size() : 5);
+        memset(ConsoleProbe::cmdBuf(*console), atEnd ? '7' : 0, 256);
+        memcpy(p, param.constData(), size_t(param.size()));
+        ConsoleProbe::cmdIndex(*console) = 0x3E3E3E3E;
+        char *next = nullptr;
+        char *text = nullptr;
+        unsigned long long big = 7;
+        int out = 12345;
+        if (words.first() == "string")
+            next = console->string_parse(&text, p);
+        else if (words.first() == "long")
+            next = console->long_value_parse(&big, p);
+        else if (words.first() == "state" || words.first() == "inout")
+            next = words.first() == "state" ? console->state_parse(&out, p) : console->in_out_parse(&out, p);
+        else
+            next = console->value_parse(&out, p, words.at(1).toInt(), words.at(2).toInt());
+        QCOMPARE(std::exchange(ConsoleProbe::cmdIndex(*console), 0), 0x3E3E3E3E);
+        const QString got = words.first() == "string" ? (text ? QString::fromLatin1(text) : QString("null"))
+            : (words.first() == "long" ? QString::number(big) : QString::number(out));
+        QTEST(got, "value");
+        QTEST(next ? int(next - p) : -1, "advance");
+    }
+
+    // What a frame leaves besides its echo: "state/index" of the collector, file fields
+    // "name|hash|size/remaining|runtime" after the reception's start, a signal's first arguments
+    // ("emitted" without any), settings "alarm2 dio3dir/level pwm1" (in row order), or the button's;
+    // and a line it prints ("CXM: Wrong Cmd" never unless expected).
+    void frames_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("reply"); // after the echo
+        QTest::addColumn<QString>("probe");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("log");
+        const auto row = [](const char *name, const QByteArray &input, const QByteArray &reply, const char *probe,
+                            const QString &expected, const QString &log = {}) {
+            QTest::newRow(name) << input << reply << QString(probe) << expected << log; };
+        const QString wrong = "CXM: Wrong Cmd";
+        const QByteArray a254(254, 'A');
+        const QByteArray name51(51, 'n');
+        const QByteArray digest("0123456789abcdef0123456789ABCDEF");
+        row("idle text", "ab>\r", "", "state", "0/0");
+        row("lower-case word", "#sinf#", "\n\r", "", "", wrong);
+        row("word with extra byte", "#SVCFX#", "<SVCF:NOR>\n\r", "", "", "HWI: Conf. Saved");
+        row("CR stored", "#SN\r", "", "state", "1/3");
+        row("text then frame", "x#SNAM<a>#", "<SNAM:NOR>\n\r", "state", "0/0");
+        row("empty frame", "##", "", "state", "1/0");
+        row("one-byte frame", "#A#", "\n\r", "state", "0/0", wrong);
+        row("254 bytes", "#" + a254, "", "state", "1/254");
+        row("full frame dropped", "#" + a254 + "A", "", "state", "0/0");
+        row("longest name frame closes last", "#SNAM<" + a254.left(249) + "#", "<SNAM:ERR>\n\r", "state", "0/0");
+        row("closing mark inside parameter", "#SNAM<a#", "<SNAM:ERR>\n\r", "state", "0/0");
+        row("load name of 51", "#LOAD<" + name51 + ">5#", "<LOAD:ACK>\n\r", "file", "emitted," + name51 + "|old|5/5|0");
+        row("load name of 52 refused", "#LOAD<" + name51 + "x>5#", "\n\r", "file", "old.bin|old|777/777|0");
+        row("load size 0", "#LOAD<a>0#", "\n\r", "file", "a|old|0/0|0", "CXM: Invalid File Size");
+        row("load size text of 11", "#LOAD<a>00000000012#", "<LOAD:ACK>\n\r", "file", "emitted,a|old|12/12|0");
+        row("load size text of 12 refused", "#LOAD<a>000000000012#", "\n\r", "file", "old.bin|old|777/777|0");
+        row("load long text not a number", "#LOAD<a>abcdefghijklmnop#", "\n\r", "file", "a|old|0/0|0");
+        row("load largest size", "#LOAD<a>2147483647#", "<LOAD:ACK>\n\r", "file", "emitted,a|old|2147483647/2147483647|0");
+        row("load size beyond 32 bits", "#LOAD<a>99999999999#", "\n\r", "file", "a|old|0/0|0");
+        row("runtime digest without size", "#RTLD<fw.tgz>[" + digest + "]#", "\n\r", "file", "fw.tgz|" + digest + "|777/777|1");
+        row("sync", "#SYNC#", "\n\r", "ConsoleAskSync(bool)", "true");
+        row("boot", "#BOOT#", "\n\r", "ConsoleAskReboot()", "emitted");
+        row("backlight 100", "#BKLT<100>#", "\n\r", "ConsoleSetBacklight(int)", "100");
+        row("backlight 0", "#BKLT<0>#", "\n\r", "ConsoleSetBacklight(int)", "", wrong);
+        row("backlight 101", "#BKLT<101>#", "\n\r", "ConsoleSetBacklight(int)", "", wrong);
+        row("name of 41", "#SNAM<" + QByteArray(41, 'n') + ">#", "<SNAM:ERR>\n\r", "", "");
+        row("date refused", "#DTIM<2024-02-29>#", "<DTIM:ERR>\n\r", "dateTimeSynced()", "emitted");
+        row("battery check 2 refused", "#CHBT<2>#", "\n\r", "", "");
+        row("alarm 2 no level", "#ALMC<2>#", "\n\r", "settings", "-1 0/0 0");
+        row("alarm 0 refused", "#ALMC<0><HI>#", "\n\r", "settings", "-1 0/0 0");
+        row("digital input drops level", "#DIGC<3><IN><HI>#", "\n\r", "settings", "-1 1/0 0");
+        row("digital output no level", "#DIGC<3><OUT>#", "\n\r", "settings", "-1 2/-1 0");
+        row("pwm without value is on", "#PWMC<1>#", "\n\r", "settings", "-1 2/-1 1", "HWI: PWM-1-1");
+        row("save without a button", "#SVCF#", "<SVCF:NOR>\n\r", "", "");
+        row("save enables reboot", "#SVCF#", "<SVCF:NOR>\n\r", "button", "1/1");
+        row("save again connects once", "#SVCF#", "<SVCF:NOR>\n\r", "button", "1/1");
+    }
+
+    void frames()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, probe);
+        QFETCH(QString, log);
+        link.buffer().clear();
+        const QByteArray signal = "2" + (probe == "file" ? QByteArray("ConsoleStartXmodem()") : probe.toLatin1());
+        std::unique_ptr<QSignalSpy> spy(signal.endsWith(')') ? new QSignalSpy(console, signal.constData()) : nullptr);
+        console->rebootButton = probe == "button" ? &button : nullptr;
+        const QStringList lines = printedLines([&] { feed(*console, input); });
+        QVERIFY2(log.isEmpty() || lines.contains(log), qPrintable(lines.join('|')));
+        QVERIFY2(log == "CXM: Wrong Cmd" || !lines.contains("CXM: Wrong Cmd"), qPrintable(lines.join('|')));
+        console->WriteChar('\x01'); // marks the end of what the console wrote
+        for (QDeadlineTimer deadline(3000); !link.buffer().endsWith('\x01') && !deadline.hasExpired();)
+            link.fill(20);
+        QCOMPARE(link.buffer().chopped(1), QByteArray(input).replace('\r', "\n\r") + reply);
+        QStringList got;
+        for (const QList<QVariant> &call : spy ? *spy : QList<QList<QVariant>>())
+            got << (call.isEmpty() ? QString("emitted") : call.first().toString());
+        const QString field = probe == "state" ? QString("%1/%2").arg(ConsoleProbe::consoleState(*console)).arg(ConsoleProbe::cmdIndex(*console))
+            : probe == "file"                  ? fileFields(*console)
+            : probe == "button"   ? QString("%1/%2").arg(button.isEnabled()).arg(button.clickReceivers())
+            : probe == "settings" ? QString("%1 %2/%3 %4").arg(hwcfg_data.almOut[1]).arg(hwcfg_data.dioDir[3]).arg(hwcfg_data.dioLevel[3]).arg(hwcfg_data.pwmOut[1])
+                                  : QString();
+        if (!field.isEmpty())
+            got << field;
+        QTEST(got.join(','), "expected");
+    }
 };
-
-void tst_parsers::initTestCase()
-{
-    QVERIFY(sysroot.isValid());
-    sysroot.populate();
-    sysroot.activate();
-    QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot.root() + '/')); // for the Reboot button
-    QVERIFY(link.open() && link.linkAs(sysroot.path("dev/ttyGS0")));
-    hw = new HDW_config;
-    console = new USB_console(nullptr, hw);
-    button.setEnabled(false);
-    QVERIFY(reinterpret_cast<char *>(&ConsoleProbe::index(*console)) == ConsoleProbe::buf(*console) + 256);
-    // These slots belong to other parts and would start receptions or programs.
-    const char *const handOvers[][2] = {
-        { SIGNAL(ConsoleStartXmodem()), SLOT(StartXmodem()) }, { SIGNAL(ConsoleAskSync(bool)), SLOT(SysCmdSysn(bool)) },
-        { SIGNAL(ConsoleAskReboot()), SLOT(SysCmdReboot()) }, { SIGNAL(ConsoleSetBacklight(int)), SLOT(OutputBackLight(int)) },
-    };
-    for (const auto &h : handOvers)
-        QVERIFY(QObject::disconnect(console, h[0], console, h[1]));
-}
-
-// The parser (with its range), the value it gives ("null": no text) and how far it moved (-1: no
-// position). "end" rows fill cmdBuf to its last byte with no terminator, and the frame index
-// behind it holds ">>>>": a parser that looked past the buffer would take those for brackets.
-void tst_parsers::parameters_data()
-{
-    QTest::addColumn<QString>("parser");
-    QTest::addColumn<QByteArray>("param");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<int>("advance");
-    const auto row = [](const char *name, const char *parser, const QByteArray &param, const QString &value,
-                        int advance) { QTest::newRow(name) << QString(parser) << param << value << advance; };
-    const QByteArray open = "<" + QByteArray(250, '7');
-    const QString none = "18446744073709551615";
-    row("blanks kept to first bracket", "string", "< a b ><x>", " a b ", 7);
-    row("text without opening", "string", "abc>", "null", 0);
-    row("text to the end", "string end", open, "null", 0);
-    row("empty reads as 0", "value 0 100", "<>", "0", 2);
-    row("stops at non-digit", "value 0 100", "<12abc>", "12", 7);
-    row("would wrap into range", "value 0 100", "<4294967346>", "-1", 12);
-    row("beyond long", "value 0 2147483647", "<99999999999999999999>", "-1", 22);
-    row("second parameter left", "value 0 3", "<1><0>", "1", 3);
-    row("value without opening", "value 0 100", "50>", "-1", -1);
-    row("value to the end", "value 0 2147483647 end", open, "-1", 0);
-    row("largest", "long", "<18446744073709551615>", none, 22);
-    row("beyond 64 bits", "long", "<18446744073709551616>", none, 0);
-    row("not a number", "long", "<12abc>", none, 0);
-    row("number to the end", "long end", open, none, 0);
-    row("LO then more", "state", "<LO><HI>", "0", 4);
-    row("level at the end", "state end", "<HI", "-1", 0);
-    row("OUT", "inout", "<OUT><HI>", "2", 5);
-    row("unknown direction", "inout", "<OU>", "-1", 0);
-    row("direction at the end", "inout end", "<OUT", "-1", 0);
-}
-
-void tst_parsers::parameters()
-{
-    QFETCH(QString, parser);
-    QFETCH(QByteArray, param);
-    const QStringList words = parser.split(' ');
-    const bool atEnd = words.last() == "end";
-    char *p = ConsoleProbe::buf(*console) + (atEnd ? 256 - param.size() : 5);
-    memset(ConsoleProbe::buf(*console), atEnd ? '7' : 0, 256);
-    memcpy(p, param.constData(), size_t(param.size()));
-    ConsoleProbe::index(*console) = 0x3E3E3E3E;
-    char *next = nullptr;
-    char *text = nullptr;
-    unsigned long long big = 7;
-    int out = 12345;
-    if (words.first() == "string")
-        next = console->string_parse(&text, p);
-    else if (words.first() == "long")
-        next = console->long_value_parse(&big, p);
-    else if (words.first() == "state" || words.first() == "inout")
-        next = words.first() == "state" ? console->state_parse(&out, p) : console->in_out_parse(&out, p);
-    else
-        next = console->value_parse(&out, p, words.at(1).toInt(), words.at(2).toInt());
-    QCOMPARE(std::exchange(ConsoleProbe::index(*console), 0), 0x3E3E3E3E);
-    const QString got = words.first() == "string" ? (text ? QString::fromLatin1(text) : QString("null"))
-        : (words.first() == "long" ? QString::number(big) : QString::number(out));
-    QTEST(got, "value");
-    QTEST(next ? int(next - p) : -1, "advance");
-}
-
-// What a frame leaves besides its echo: "state/index" of the collector, file fields
-// "name|hash|size/remaining|runtime" after the reception's start, a signal's first arguments
-// ("emitted" without any), settings "alarm2 dio3dir/level" (in row order), or the button's.
-void tst_parsers::frames_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("reply"); // after the echo
-    QTest::addColumn<QString>("probe");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char *name, const QByteArray &input, const QByteArray &reply, const char *probe,
-                        const QString &expected) { QTest::newRow(name) << input << reply << QString(probe) << expected; };
-    const QByteArray a254(254, 'A');
-    const QByteArray name51(51, 'n');
-    const QByteArray digest("0123456789abcdef0123456789ABCDEF");
-    row("idle text", "ab>\r", "", "state", "0/0");
-    row("CR stored", "#SN\r", "", "state", "1/3");
-    row("text then frame", "x#SNAM<a>#", "<SNAM:NOR>\n\r", "state", "0/0");
-    row("empty frame", "##", "", "state", "1/0");
-    row("one-byte frame", "#A#", "\n\r", "state", "0/0");
-    row("254 bytes", "#" + a254, "", "state", "1/254");
-    row("full frame dropped", "#" + a254 + "A", "", "state", "0/0");
-    row("longest name frame closes last", "#SNAM<" + a254.left(249) + "#", "<SNAM:ERR>\n\r", "state", "0/0");
-    row("closing mark inside parameter", "#SNAM<a#", "<SNAM:ERR>\n\r", "state", "0/0");
-    row("load name of 51", "#LOAD<" + name51 + ">5#", "<LOAD:ACK>\n\r", "file", "emitted," + name51 + "|old|5/5|0");
-    row("load name of 52 refused", "#LOAD<" + name51 + "x>5#", "\n\r", "file", "old.bin|old|777/777|0");
-    row("load size text of 11", "#LOAD<a>00000000012#", "<LOAD:ACK>\n\r", "file", "emitted,a|old|12/12|0");
-    row("load size text of 12 refused", "#LOAD<a>000000000012#", "\n\r", "file", "old.bin|old|777/777|0");
-    row("load long text not a number", "#LOAD<a>abcdefghijklmnop#", "\n\r", "file", "a|old|0/0|0");
-    row("load largest size", "#LOAD<a>2147483647#", "<LOAD:ACK>\n\r", "file", "emitted,a|old|2147483647/2147483647|0");
-    row("load size beyond 32 bits", "#LOAD<a>99999999999#", "\n\r", "file", "a|old|0/0|0");
-    row("runtime digest without size", "#RTLD<fw.tgz>[" + digest + "]#", "\n\r", "file", "fw.tgz|" + digest + "|777/777|1");
-    row("sync", "#SYNC#", "\n\r", "ConsoleAskSync(bool)", "true");
-    row("boot", "#BOOT#", "\n\r", "ConsoleAskReboot()", "emitted");
-    row("backlight 100", "#BKLT<100>#", "\n\r", "ConsoleSetBacklight(int)", "100");
-    row("date refused", "#DTIM<2024-02-29>#", "<DTIM:ERR>\n\r", "dateTimeSynced()", "emitted");
-    row("battery check 2 refused", "#CHBT<2>#", "\n\r", "", "");
-    row("alarm 2 no level", "#ALMC<2>#", "\n\r", "settings", "-1 0/0");
-    row("digital input drops level", "#DIGC<3><IN><HI>#", "\n\r", "settings", "-1 1/0");
-    row("digital output no level", "#DIGC<3><OUT>#", "\n\r", "settings", "-1 2/-1");
-    row("save without a button", "#SVCF#", "<SVCF:NOR>\n\r", "", "");
-    row("save enables reboot", "#SVCF#", "<SVCF:NOR>\n\r", "button", "1/1");
-    row("save again connects once", "#SVCF#", "<SVCF:NOR>\n\r", "button", "1/1");
-}
-
-void tst_parsers::frames()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, probe);
-    link.buffer().clear();
-    const QByteArray signal = "2" + (probe == "file" ? QByteArray("ConsoleStartXmodem()") : probe.toLatin1());
-    std::unique_ptr<QSignalSpy> spy(signal.endsWith(')') ? new QSignalSpy(console, signal.constData()) : nullptr);
-    console->rebootButton = probe == "button" ? &button : nullptr;
-    ConsoleProbe::feed(*console, input);
-    console->WriteChar('\x01'); // marks the end of what the console wrote
-    for (QDeadlineTimer deadline(3000); !link.buffer().endsWith('\x01') && !deadline.hasExpired();)
-        link.fill(20);
-    QCOMPARE(link.buffer().chopped(1), QByteArray(input).replace('\r', "\n\r") + reply);
-    QStringList got;
-    for (const QList<QVariant> &call : spy ? *spy : QList<QList<QVariant>>())
-        got << (call.isEmpty() ? QString("emitted") : call.first().toString());
-    const QString field = probe == "state" ? ConsoleProbe::state(*console)
-        : probe == "file"                  ? ConsoleProbe::file(*console)
-        : probe == "button"   ? QString("%1/%2").arg(button.isEnabled()).arg(button.clickReceivers())
-        : probe == "settings" ? QString("%1 %2/%3").arg(hwcfg_data.almOut[1]).arg(hwcfg_data.dioDir[3]).arg(hwcfg_data.dioLevel[3])
-                              : QString();
-    if (!field.isEmpty())
-        got << field;
-    QTEST(got.join(','), "expected");
-}
 
 QTEST_MAIN(tst_parsers)
 #include "tst_parsers.moc"

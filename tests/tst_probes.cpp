@@ -1,9 +1,16 @@
-// The system probes on sample sysroot files, read afresh at every call.
+// The system probes on sample sysroot files, read afresh at every call, the
+// backlight device, and the hardware report the host gets from them.
 
 #include "hdw_config.h"
-#include "testsysroot.h"
+#include "panelsession.h"
+#include "stdoutcapture.h"
+#include "usb_console.h"
+
+#include <QLabel>
+#include <QProgressBar>
 
 #include <QtTest>
+#include <sys/statvfs.h>
 
 using Figures = QList<unsigned long>;
 
@@ -14,7 +21,7 @@ class tst_probes : public QObject
     TestSysroot root;
 
 private slots:
-    void initTestCase() { root.activate(); }
+    void init() { root.activate(); }
 
     void memory_data()
     {
@@ -76,7 +83,96 @@ private slots:
         sample(" 50 40 30 7 20 0 1", "520 0 130 550 50 0 50 0 0 0"); // (120 - 60) * 100 / (1300 - 1200)
         QCOMPARE(hw.get_cpu_usage(), 60);
     }
+
+    void backlight_data()
+    {
+        QTest::addColumn<QByteArray>("devices"); // first and second device before > after; "-": none
+        QTest::addColumn<int>("percent");        // -99: only read
+        QTest::addColumn<int>("readBack");
+        QTest::addColumn<QStringList>("errors"); // of setting, and of reading
+        QTest::newRow("full") << QByteArray("15\n 7 > 20 7") << 100 << 100 << QStringList();
+        QTest::newRow("57") << QByteArray("15\n - > 11 -") << 57 << 55 << QStringList();
+        QTest::newRow("dark") << QByteArray("15\n - > 0 -") << 0 << 0 << QStringList();
+        QTest::newRow("second only") << QByteArray("- 7 > - 11") << 57 << 55 << QStringList();
+        QTest::newRow("none") << QByteArray("- - > - -") << 57 << -1 << QStringList{ "HWI: BKlt Sys File Err" };
+        QTest::newRow("kernel 21") << QByteArray("21 - > 21 -") << -99 << 100 << QStringList();
+        QTest::newRow("kernel empty") << QByteArray(" - >  -") << -99 << -1 << QStringList{ "HWI: BKlt Set Err" };
+    }
+    void backlight()
+    {
+        QFETCH(QByteArray, devices);
+        QFETCH(int, percent);
+        QFETCH(int, readBack);
+        QFETCH(QStringList, errors);
+        TestSysroot sys;
+        const QString device = "sys/class/backlight/backlight2.1%1/brightness"; // 2.18 first, then 2.17
+        const QList<QByteArray> before = devices.split('>').first().split(' ');
+        QDir(sys.path("sys/class/backlight")).removeRecursively();
+        for (int i = 0; i < 2; ++i)
+            if (before[i] != "-")
+                sys.writeFile(device.arg(8 - i), before[i]);
+        sys.activate();
+        HDW_config cfg; // the record holds 50: a reading must report the device
+        int got = 0;
+        const QStringList lines = printedLines([&] {
+            if (percent != -99)
+                cfg.setBackLight(percent);
+            got = cfg.property("bklight").toInt();
+        });
+        QCOMPARE(lines, percent == -99 ? errors : errors + QStringList{ QString("HWI: Set BkLt %1").arg(percent) } + errors);
+        QCOMPARE(got, readBack);
+        QCOMPARE(hwcfg_data.backlight, percent == -99 ? 50 : percent); // kept, device or not, for the next save
+        QByteArray after;
+        for (int i = 0; i < 2; ++i)
+            after += ' ' + (sys.exists(device.arg(8 - i)) ? sys.readFile(device.arg(8 - i)) : "-");
+        QCOMPARE(after, devices.mid(devices.indexOf('>') + 1));
+    }
+
+    void report_data()
+    {
+        QTest::addColumn<QByteArray>("nameFile");
+        QTest::addColumn<QByteArray>("frameBuffer"); // null: none
+        QTest::addColumn<QByteArray>("middle");      // DEVNAM to LCDBBP
+        // A stored "%1" is sent as it is; UTF-8 outside Latin-1 becomes '?'.
+        QTest::newRow("named") << QByteArray("NAM<%1 100% Z\xc3\xbc \xe2\x98\x85>\n") << QByteArray("1024 600 16\n")
+                               << QByteArray("<DEVNAM:%1 100% Z\xfc ?><ADCCHN:0><LCDVER:600><LCDHOR:1024><LCDBBP:16>");
+        QTest::newRow("empty name, no frame buffer") << QByteArray("NAM<>\n") << QByteArray()
+                                                     << QByteArray("<DEVNAM:><ADCCHN:0><LCDVER:0><LCDHOR:0><LCDBBP:0>");
+    }
+    void report()
+    {
+        QFETCH(QByteArray, nameFile);
+        QFETCH(QByteArray, frameBuffer);
+        QFETCH(QByteArray, middle);
+        TestSysroot sys;
+        QFile::remove(sys.path("dev/fb0"));
+        if (!frameBuffer.isNull())
+            sys.writeFile("dev/fb0", frameBuffer);
+        sys.writeFile("proc/meminfo", "MemTotal: 498000 kB\nMemFree: 120000 kB\nBuffers: 8000 kB\nCached: 90000 kB\n");
+        sys.writeAppFile("version.txt", "FMW<4.1.0.7>\nAPP<2.3.1>\n");
+        sys.writeAppFile("device_name.txt", nameFile);
+        sys.writeAppFile("sys_conf.txt", "BLK<070>\n");
+        sys.writeAppFile("timezone.cfg", "-300");
+        PtyLink link;
+        QVERIFY(link.open() && link.linkAs(sys.path("dev/ttyGS0")));
+        sys.activate();
+        HDW_config hw;
+        USB_console console(nullptr, &hw);
+        console.ReportHwCfg();
+        for (QDeadlineTimer deadline(3000); !link.buffer().endsWith("<HWCFEND>") && !deadline.hasExpired();)
+            link.fill(20);
+        // The flash figures of the live file system: the total exact, the free space roughly (the machine is shared).
+        struct statvfs fs;
+        QVERIFY(statvfs(".", &fs) == 0);
+        const QRegularExpressionMatch flash = QRegularExpression("<TFLHSZ:(\\d+)><FFLHSZ:(\\d+)>").match(link.buffer());
+        QCOMPARE(flash.captured(1).toULong(), static_cast<quint32>(fs.f_blocks) * static_cast<quint32>(fs.f_bsize / 1024));
+        QVERIFY(qAbs(flash.captured(2).toLongLong() - qint64(static_cast<quint32>(fs.f_bfree) * (fs.f_bsize / 1024))) < 256 * 1024);
+        QCOMPARE(link.buffer(), "<SER_NO:0214000510000001><MODELS:MVK 200><FIRMWD:4.1.0.7><DEVAPP:2.3.1><DESAPP:2.0.0.2552>" + middle
+                 + "<ALM_CH:2><PWM_CH:4><DIO_CH:16><TRAMSZ:498000><FRAMSZ:218000>" + flash.captured(0).toLatin1()
+                 + "<PHYADD:00:00:00:00:00:00><BKLT:70><RTRPW:><UPDPW:><REPORT:0><LOTIZO:-300><HWCFEND>");
+        qDeleteAll(QList<QWidget *>{ console.statusLabel, console.messageLabel, console.progressBar });
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_probes)
+QTEST_MAIN(tst_probes)
 #include "tst_probes.moc"

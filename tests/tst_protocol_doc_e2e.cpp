@@ -96,7 +96,6 @@ class tst_protocol_doc_e2e : public QObject
 private slots:
     void initTestCase()
     {
-        panel.sysroot.populate();
         panel.sysroot.makeAppDir("tmp");
         QVERIFY(panel.start());
         device = std::make_unique<FdDevice>(panel.link.masterFd());

@@ -49,7 +49,6 @@ private slots:
         const QString stored = fault == "directory" ? c.file + "/kept" : "persist/" + c.file;
         const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
         TestSysroot sys;
-        sys.populate();
         for (const Conf &each : confs)
             sys.writeAppFile(each.file == c.file ? stored : each.file, each.old);
         QVERIFY(fault == "directory" || (QFile::link(stored, sys.appPath(c.file)) && QFile::setPermissions(sys.appPath(stored), mode)));

@@ -48,7 +48,6 @@ private slots:
     void initTestCase()
     {
         for (PanelSession *p : { &a, &b }) {
-            p->sysroot.populate();
             p->sysroot.makeAppDir("tmp");
             p->sysroot.makeAppDir("fonts");
         }

@@ -1,6 +1,8 @@
-// End to end: the simulation executable starts on a temporary sysroot.
+// End to end: the simulation executable starts on a temporary sysroot, with or
+// without the clock chip or its terminal, or refuses to start without one.
 
 #include "panelsession.h"
+#include "sample_sysroot.h"
 
 #include <QtTest>
 
@@ -9,61 +11,101 @@ class tst_startup : public QObject
     Q_OBJECT
 
 private slots:
-    void refusesWithoutSysroot_data();
-    void refusesWithoutSysroot();
-    void startsAndServesLink();
-    void missingTerminalStillStarts();
+    void refusesWithoutSysroot_data()
+    {
+        QTest::addColumn<QString>("sysroot");
+        QTest::newRow("unset") << QString();
+        QTest::newRow("not a directory") << QStringLiteral("/nonexistent/kvx");
+        QTest::newRow("no reboot") << QStringLiteral("EMPTY");
+    }
+    void refusesWithoutSysroot()
+    {
+        QFETCH(QString, sysroot);
+        QTemporaryDir empty;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("KVX_SYSROOT");
+        if (!sysroot.isEmpty())
+            env.insert("KVX_SYSROOT", sysroot == "EMPTY" ? empty.path() : sysroot);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KVX_SIM_EXECUTABLE_FOR_TESTS), QStringList());
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(p.readAllStandardOutput(), QByteArray());
+        QCOMPARE(p.readAllStandardError().count('\n'), 1);
+        QVERIFY(QDir(empty.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
+
+    // The start-up lines in order (a line ending in '*' matches its start), the
+    // system clock set from the chip, the stored backlight on the device.
+    void starts_data()
+    {
+        QTest::addColumn<bool>("chip");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList head{ "HWI: Set BkLt 80", "HWI: Bat. Low Chk*" }, tail{ "+++CXM", "CXM: Init Success" };
+        QTest::newRow("no chip") << false << head + QStringList{ "No Ext. RTC", "HWI: SN: *" } + tail;
+        // (The chip's battery-low start: tst_rtc.)
+        QTest::newRow("chip") << true << head + QStringList{ "+++RTC", "HWI: SN: *", "RTC: Sync" } + tail;
+    }
+    void starts()
+    {
+        QFETCH(bool, chip);
+        QFETCH(QStringList, lines);
+        PanelSession s;
+        const QDateTime time(QDate(2024, 12, 31), QTime(23, 59, 30), Qt::UTC);
+        if (chip)
+            s.sysroot.writeFile("dev/i2c-2", sample::clockChip(time));
+        s.sysroot.writeAppFile("sys_conf.txt", "BLK<080>\n");
+        QVERIFY(s.start());
+        const QStringList all = s.allLines();
+        int at = 0;
+        for (const QString &line : lines) {
+            while (at < all.size() && !(line.endsWith('*') ? all[at].startsWith(line.chopped(1)) : all[at] == line))
+                ++at;
+            QVERIFY2(at++ < all.size(), qPrintable(line + " missing or out of order: " + all.join('|')));
+        }
+        const QRegularExpression clock("^(RTC: |No Ext. RTC|\\+\\+\\+RTC)");
+        QCOMPARE(all.filter(clock), lines.filter(clock)); // nothing else of the clock
+        QCOMPARE(s.sysroot.readFile("sim/system_clock"), chip ? QByteArray::number(time.toSecsSinceEpoch()) + '\n' : QByteArray());
+        QCOMPARE(s.sysroot.readFile("sys/class/backlight/backlight2.18/brightness"), QByteArray("16"));
+        QVERIFY(!all.contains("HWI: Read <PID>/stat error"));
+        QCOMPARE(s.readFor(300), QByteArray()); // no greeting at start
+    }
+
+    // A missing terminal is reported and never opened later: there is no retry.
+    // A missing stat file of the process's own is reported too.
+    void missingTerminal()
+    {
+        PanelSession s;
+        QVERIFY(QFile::remove(s.sysroot.path("proc/self/stat")));
+        QVERIFY(s.start(false));
+        const QStringList lines = s.allLines();
+        QVERIFY(lines.contains("HWI: Read <PID>/stat error"));
+        QCOMPARE(lines.mid(lines.indexOf("---CXM:Can't Open Serial Port"), 2),
+                 QStringList({ "---CXM:Can't Open Serial Port", "CXM: Init Success" }));
+        QVERIFY(s.link.open() && s.link.linkAs(s.sysroot.path("dev/ttyGS0")));
+        s.send("#HWCF#");
+        QCOMPARE(s.readFor(1500), QByteArray());
+        QCOMPARE(s.process.state(), QProcess::Running);
+    }
+
+    // BOOT ends the process with status 0, for its service to start a fresh
+    // one, which serves the host. (A frame cut by a link failure: tst_faults_e2e.)
+    void bootEndsProcess()
+    {
+        PanelSession s;
+        // Unlike offscreen, the minimal platform leaves nothing for LeakSanitizer to report at the exit.
+        QVERIFY(s.start(true, { "QT_QPA_PLATFORM=minimal" }));
+        s.send("#BOOT#");
+        QCOMPARE(s.readUntil("<BOOT:NOR>", 2000), QByteArray("#BOOT#<BOOT:NOR>"));
+        QVERIFY(s.process.waitForFinished(5000));
+        QCOMPARE(s.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(s.process.exitCode(), 0);
+        QVERIFY(s.start());
+        QCOMPARE(s.command("#SLTZ#"), QByteArray("#SLTZ#<LOTIZO:   0>\n\r"));
+    }
 };
-
-void tst_startup::refusesWithoutSysroot_data()
-{
-    QTest::addColumn<QString>("sysroot");
-    QTest::newRow("unset") << QString();
-    QTest::newRow("not a directory") << QStringLiteral("/nonexistent/kvx");
-    QTest::newRow("no reboot") << QStringLiteral("EMPTY");
-}
-
-void tst_startup::refusesWithoutSysroot()
-{
-    QFETCH(QString, sysroot);
-    QTemporaryDir empty;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("KVX_SYSROOT");
-    if (!sysroot.isEmpty())
-        env.insert("KVX_SYSROOT", sysroot == "EMPTY" ? empty.path() : sysroot);
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(KVX_SIM_EXECUTABLE_FOR_TESTS), QStringList());
-    QVERIFY(p.waitForFinished(10000));
-    QCOMPARE(p.exitCode(), 2);
-    QCOMPARE(p.readAllStandardOutput(), QByteArray());
-    const QByteArray err = p.readAllStandardError();
-    QCOMPARE(err.count('\n'), 1);
-    QVERIFY(QDir(empty.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
-}
-
-void tst_startup::startsAndServesLink()
-{
-    PanelSession s;
-    s.sysroot.populate();
-    QVERIFY(s.start());
-    QVERIFY(s.allLines().contains("+++CXM"));
-    QVERIFY(!s.allLines().contains("HWI: Read <PID>/stat error"));
-    // No greeting at start.
-    QCOMPARE(s.readFor(300), QByteArray());
-}
-
-void tst_startup::missingTerminalStillStarts()
-{
-    PanelSession s;
-    s.sysroot.populate();
-    QVERIFY(QFile::remove(s.sysroot.path("proc/self/stat")));
-    QVERIFY(s.start(false));
-    QVERIFY(s.allLines().contains("---CXM:Can't Open Serial Port"));
-    QVERIFY(s.allLines().contains("HWI: Read <PID>/stat error")); // still said when the file is missing
-    QCOMPARE(s.process.state(), QProcess::Running);
-}
 
 QTEST_GUILESS_MAIN(tst_startup)
 #include "tst_startup.moc"

@@ -1,10 +1,12 @@
 // In process: the console's modes, system commands and file sender on a
 // temporary sysroot, with the host at the other end of a pseudo-terminal.
 
+#include "console_probe.h"
 #include "hdw_config.h"
 #include "usb_console.h"
 #include "xmodem.h"
-#include "xmodemsender.h"
+#include "panelsession.h"
+#include "stdoutcapture.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -24,8 +26,8 @@ struct SendCase { int size, actual, total; QByteArray modes, host, sent; bool pr
 Q_DECLARE_METATYPE(RunCase)
 Q_DECLARE_METATYPE(SendCase)
 
-// The console's friend. Each case gets a console on a fresh sysroot whose dev/ttyGS0 is `host`.
-class ConsoleProbe : public QObject
+// Each case gets a console on a fresh sysroot whose dev/ttyGS0 is `host`.
+class tst_syscmd_send : public QObject
 {
     Q_OBJECT
 
@@ -49,7 +51,6 @@ private slots:
     {
         c.reset();
         sysroot.reset(new TestSysroot);
-        sysroot->populate();
         sysroot->activate();
         QVERIFY(host.open() && host.linkAs(sysroot->path("dev/ttyGS0")));
         hw.reset(new HDW_config(nullptr));
@@ -87,7 +88,6 @@ private slots:
     void run()
     {
         QFETCH(RunCase, t);
-        QVERIFY(c->processStartTimeout == 30000 && c->processFinishTimeout == 30000);
         c->processFinishTimeout = t.finishMs;
         const QList<QByteArray> fuses = t.text.split('|');
         if (t.kind == 'F') {
@@ -122,10 +122,10 @@ private slots:
 
     void bootClosesLinkForGood()
     {
-        const int oldFd = c->serialFd;
+        const int oldFd = ConsoleProbe::serialFd(*c);
         c->SysCmdReboot();
         QCOMPARE(take(), QByteArray("<BOOT:NOR>"));
-        QVERIFY(c->serialFd == -1 && !c->serialNotifier);
+        QVERIFY(ConsoleProbe::serialFd(*c) == -1 && !ConsoleProbe::serialNotifier(*c));
         // The descriptor number goes to an unrelated file: later replies must not land in it.
         QTemporaryFile other;
         QVERIFY(other.open());
@@ -178,7 +178,7 @@ private slots:
         QTest::newRow("NAK before C") << SendCase { 3000, 3000, 3, "2", "NC", "- 1", true, "CXM: Start Tx" };
         QTest::newRow("CAN before C") << SendCase { 3000, 3000, 3, "", "XC", "- 1", false, "CXM: Start Tx" };
         QTest::newRow("no C in time") << SendCase { 3000, 3000, 3, "", "", "", false, "CXM: TX File Timeout" };
-        QTest::newRow("NAK resends") << SendCase { 3000, 3000, 3, "2", "CN", "1 1", true, "NAK,Retry" };
+        QTest::newRow("NAK resends") << SendCase { 3000, 3000, 3, "2", "CNAAA", "1 1 2 3 E", true, "NAK,Retry" };
         QTest::newRow("second C") << SendCase { 3000, 3000, 3, "", "CCA", "1 - 2", false, "CXM:Unknown C" };
         QTest::newRow("other") << SendCase { 3000, 3000, 3, "", "CqA", "1 - 2", false, "CXM:Unknown q" };
         QTest::newRow("CAN") << SendCase { 3000, 3000, 3, "", "CX", "1 -", false, "CXM:Break Transfer" };
@@ -198,13 +198,12 @@ private slots:
         QCOMPARE(take(), QByteArray("<MODE_ACK>").repeated(t.modes.size()) + "<GETF:" + QByteArray::number(t.total ? t.size : -1) + ">");
         QCOMPARE(c->messageLabel->text(), QString(t.modes.contains('2') ? "Sending..." : ""));
         QCOMPARE(!c->progressBar->isHidden(), t.modes.contains('2'));
-        QVERIFY(bool(c->txFile) == (t.total > 0) && c->txDelayTimer->isActive() == (t.total > 0));
+        QVERIFY(bool(ConsoleProbe::txFile(*c)) == (t.total > 0) && ConsoleProbe::txDelayTimer(*c)->isActive() == (t.total > 0));
         if (!t.total)
             return;
-        QCOMPARE(c->txDelayTimer->interval(), 400);
         sysroot->writeAppFile("out.bin", content.left(t.actual));
         c->TxDelayStart();
-        QVERIFY(c->txTimer->isActive() && c->txTimer->interval() == 5000 && !c->txDelayTimer->isActive() && c->consoleState == 2);
+        QVERIFY(ConsoleProbe::txTimer(*c)->isActive() && !ConsoleProbe::txDelayTimer(*c)->isActive() && ConsoleProbe::consoleState(*c) == 2);
 
         const QByteArray bytes = t.host == "*" ? "C" + QByteArray(t.total, 'A') : t.host, data = content.left(qMin(t.size, t.actual));
         QStringList sent;
@@ -217,22 +216,22 @@ private slots:
             const char b = bytes[i];
             c->TxFile_handshake(b == 'A' ? char(xmodem::ACK) : b == 'N' ? char(xmodem::NAK) : b == 'X' ? char(xmodem::CAN) : b);
             const int p = sent.value(i).toInt();
-            const QByteArray expected = sent.value(i) == "E" ? QByteArray(1, char(xmodem::EOT)) : p ? XmodemSender::packet(p, data.mid((p - 1) * 1024, 1024)) : "";
+            const QByteArray expected = sent.value(i) == "E" ? QByteArray(1, char(xmodem::EOT)) : p ? xmodemPacket(p, data.mid((p - 1) * 1024, 1024)) : "";
             QVERIFY2(take(expected.size()) == expected, qPrintable(QString("the answer to byte %1 is not %2").arg(i).arg(sent.value(i))));
             furthest = qMax(furthest, p);
             packets += p > 0;
         }
         if (bytes.isEmpty()) {
-            c->txTimer->setInterval(50); // the host's five seconds of silence, shortened
-            QTRY_COMPARE_WITH_TIMEOUT(c->consoleState, 0, 3000);
+            ConsoleProbe::txTimer(*c)->setInterval(50); // the host's five seconds of silence, shortened
+            QTRY_COMPARE_WITH_TIMEOUT(ConsoleProbe::consoleState(*c), 0, 3000);
         }
         QCOMPARE(take(), QByteArray());
-        const QString log = out.finish();
+        const QString log = out.lines().join('\n') + '\n';
         QVERIFY2(log.contains(t.log) && log.count('.') == packets, qPrintable(log));
         QVERIFY(t.progress ? c->progressBar->maximum() == t.size && c->progressBar->value() == qMin(furthest * 1024, t.size)
                            : c->progressBar->value() <= 0);
         const bool ends = sent.endsWith("E") || bytes.endsWith('X') || bytes.isEmpty();
-        QCOMPARE(c->consoleState == 0 && !c->txStarted && !c->txFile && !c->txTimer->isActive(), ends);
+        QCOMPARE(ConsoleProbe::consoleState(*c) == 0 && !ConsoleProbe::txStarted(*c) && !ConsoleProbe::txFile(*c) && !ConsoleProbe::txTimer(*c)->isActive(), ends);
     }
 
     void uploadInsideDelayKeepsItsFile()
@@ -243,12 +242,12 @@ private slots:
         // The upload takes the handle over and closes the announced file
         // (LeakSanitizer tells); the send finds nothing to arm.
         host.write("#LOAD<up.txt>12#");
-        QTRY_COMPARE(c->rxMode, 1);
-        FILE *upload = c->txFile;
-        QTRY_VERIFY(!c->txDelayTimer->isActive());
-        QVERIFY(upload && c->consoleState != 2 && !c->txTimer->isActive() && c->txFile == upload);
+        QTRY_COMPARE(ConsoleProbe::rxMode(*c), 1);
+        FILE *upload = ConsoleProbe::txFile(*c);
+        QTRY_VERIFY(!ConsoleProbe::txDelayTimer(*c)->isActive());
+        QVERIFY(upload && ConsoleProbe::consoleState(*c) != 2 && !ConsoleProbe::txTimer(*c)->isActive() && ConsoleProbe::txFile(*c) == upload);
     }
 };
 
-QTEST_MAIN(ConsoleProbe)
+QTEST_MAIN(tst_syscmd_send)
 #include "tst_syscmd_send.moc"

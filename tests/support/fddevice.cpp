@@ -1,12 +1,17 @@
 #include "fddevice.h"
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-FdDevice::FdDevice(int fd)
+FdDevice::FdDevice(int fd, bool eventLoop)
     : m_fd(fd)
+    , m_eventLoop(eventLoop)
 {
     open(QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
@@ -21,7 +26,14 @@ qint64 FdDevice::bytesAvailable() const
 bool FdDevice::waitForReadyRead(int msecs)
 {
     struct pollfd p = { m_fd, POLLIN, 0 };
-    return poll(&p, 1, msecs) > 0 && (p.revents & POLLIN);
+    for (const QDeadlineTimer deadline(msecs); m_eventLoop && !deadline.hasExpired() && poll(&p, 1, 0) == 0;) {
+        QEventLoop loop;
+        QSocketNotifier readable(m_fd, QSocketNotifier::Read);
+        QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        QTimer::singleShot(static_cast<int>(deadline.isForever() ? 1000 : deadline.remainingTime()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return poll(&p, 1, m_eventLoop ? 0 : msecs) > 0 && (p.revents & POLLIN);
 }
 
 qint64 FdDevice::readData(char *data, qint64 maxSize)

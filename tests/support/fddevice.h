@@ -4,11 +4,13 @@
 #include <QIODevice>
 
 // A pseudo-terminal master (or any descriptor, not owned) as an unbuffered
-// QIODevice whose waits block, so a hostlink::Link can talk through it.
+// QIODevice whose waits block, so a hostlink::Link can talk through it. With
+// eventLoop the waits run the Qt event loop instead, so that a console living
+// in the test's own process can answer meanwhile.
 class FdDevice : public QIODevice
 {
 public:
-    explicit FdDevice(int fd);
+    explicit FdDevice(int fd, bool eventLoop = false);
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
     bool waitForReadyRead(int msecs) override;
@@ -20,6 +22,7 @@ protected:
 
 private:
     int m_fd;
+    bool m_eventLoop;
 };
 
 #endif

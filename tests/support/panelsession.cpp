@@ -1,9 +1,16 @@
 #include "panelsession.h"
 
-#include <QDir>
+#include "fddevice.h"
+#include "transfer.h"
+#include "xmodem.h"
+
+#include <QBuffer>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -15,27 +22,13 @@
 #error "KVX_SIM_EXECUTABLE must name the simulation executable"
 #endif
 
-PtyLink::PtyLink()
-    : m_master(-1)
-    , m_slave(-1)
-{
-}
-
-PtyLink::~PtyLink()
-{
-    close();
-}
-
 bool PtyLink::open()
 {
     close();
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_master < 0)
-        return false;
     // Not inherited by the panel: a master held open by the child itself
     // would keep the link from ever hanging up.
-    fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
         close();
         return false;
     }
@@ -60,8 +53,7 @@ void PtyLink::close()
         ::close(m_slave);
     if (m_master >= 0)
         ::close(m_master);
-    m_slave = -1;
-    m_master = -1;
+    m_slave = m_master = -1;
 }
 
 bool PtyLink::linkAs(const QString &linkPath) const
@@ -72,85 +64,97 @@ bool PtyLink::linkAs(const QString &linkPath) const
 
 void PtyLink::write(const QByteArray &bytes)
 {
-    int done = 0;
-    while (m_master >= 0 && done < bytes.size()) {
+    for (int done = 0; m_master >= 0 && done < bytes.size();) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n > 0) {
+        struct pollfd p { m_master, POLLOUT, 0 };
+        if (n > 0)
             done += static_cast<int>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            struct pollfd p { m_master, POLLOUT, 0 };
+        else if (n < 0 && errno == EAGAIN)
             poll(&p, 1, 100);
-        } else {
+        else
             break;
-        }
     }
 }
 
 void PtyLink::fill(int ms)
 {
-    if (m_master < 0)
-        return;
     struct pollfd p { m_master, POLLIN, 0 };
-    if (poll(&p, 1, ms) <= 0 || !(p.revents & POLLIN))
-        return;
+    if (m_master >= 0 && eventLoop && ms > 0 && poll(&p, 1, 0) == 0) {
+        QEventLoop loop;
+        QSocketNotifier readable(m_master, QSocketNotifier::Read);
+        QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+        ms = 0;
+    }
     char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
-        if (n <= 0)
-            break;
-        m_buffer.append(chunk, static_cast<int>(n));
+    if (m_master >= 0 && poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
+        for (ssize_t n; (n = ::read(m_master, chunk, sizeof chunk)) > 0;)
+            m_buffer.append(chunk, static_cast<int>(n));
+    }
+    if (afterWait)
+        afterWait();
+}
+
+QByteArray PtyLink::take(const std::function<int(const QByteArray &)> &ready, int ms)
+{
+    for (QDeadlineTimer deadline(ms);;) {
+        const int n = ready(m_buffer);
+        if (n >= 0 || deadline.hasExpired()) {
+            const QByteArray got = m_buffer.left(qMax(n, 0));
+            m_buffer.remove(0, got.size());
+            return got;
+        }
+        fill(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
     }
 }
 
-PanelSession::PanelSession()
-    : m_cursor(0)
+QByteArray PtyLink::readUntil(const QByteArray &needle, int ms)
 {
+    return take([&needle](const QByteArray &b) { return b.contains(needle) ? b.indexOf(needle) + needle.size() : -1; }, ms);
 }
 
-PanelSession::~PanelSession()
+QByteArray PtyLink::readExactly(int n, int ms)
 {
-    stop();
+    return take([n](const QByteArray &b) { return b.size() >= n ? n : -1; }, ms);
+}
+
+QByteArray PtyLink::readFor(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    return take([&deadline](const QByteArray &b) { return deadline.hasExpired() ? b.size() : -1; }, ms);
 }
 
 bool PanelSession::start(bool withLink, const QStringList &extraEnvironment)
 {
-    if (!sysroot.isValid())
+    link.afterWait = [this] { collectOutput(); };
+    if (!sysroot.isValid() || (withLink && (!link.open() || !link.linkAs(sysroot.path("dev/ttyGS0")))))
         return false;
-    if (withLink) {
-        if (!link.open() || !link.linkAs(sysroot.path("dev/ttyGS0")))
-            return false;
-    }
     const QString exe = sysroot.appPath("kvx_recovery_sim");
     QFile::remove(exe);
     if (!QFile::copy(QStringLiteral(KVX_SIM_EXECUTABLE), exe))
         return false;
     QFile::setPermissions(exe, QFile::permissions(exe) | QFileDevice::ExeOwner);
-
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("KVX_SYSROOT", sysroot.root());
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TZ", "UTC");
-    for (const QString &entry : extraEnvironment) {
-        const int eq = entry.indexOf('=');
-        env.insert(entry.left(eq), entry.mid(eq + 1));
-    }
+    for (const QString &entry : extraEnvironment)
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(sysroot.appDir());
-    process.setProgram(exe);
-    process.start();
-    if (!process.waitForStarted(10000))
-        return false;
-    return waitForLine("CXM: Init Success", 15000);
+    process.start(exe, QStringList());
+    return process.waitForStarted(10000) && waitForLine("CXM: Init Success", 15000);
 }
 
 void PanelSession::stop()
 {
-    if (process.state() != QProcess::NotRunning) {
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
     }
 }
 
@@ -158,52 +162,24 @@ void PanelSession::collectOutput()
 {
     process.waitForReadyRead(0);
     m_out += process.readAllStandardOutput();
-    int nl;
-    while ((nl = m_out.indexOf('\n')) >= 0) {
+    for (int nl; (nl = m_out.indexOf('\n')) >= 0; m_out.remove(0, nl + 1))
         m_lines << QString::fromLocal8Bit(m_out.left(nl));
-        m_out.remove(0, nl + 1);
-    }
 }
 
-void PanelSession::pump(int ms)
+bool PanelSession::waitForLine(const QString &line, int ms, bool containing)
 {
-    if (link.isOpen()) {
-        link.fill(ms);
-    } else if (process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(ms);
-    }
-    collectOutput();
-}
-
-bool PanelSession::waitForLine(const QString &line, int ms)
-{
-    return waitForMatch([&line](const QString &l) { return l == line; }, ms);
-}
-
-bool PanelSession::waitForLineContaining(const QString &text, int ms)
-{
-    return waitForMatch([&text](const QString &l) { return l.contains(text); }, ms);
-}
-
-bool PanelSession::waitForMatch(const std::function<bool(const QString &)> &matches, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
+    for (QDeadlineTimer deadline(ms);;) {
         collectOutput();
         for (int i = m_cursor; i < m_lines.size(); ++i) {
-            if (matches(m_lines.at(i))) {
+            if (containing ? m_lines.at(i).contains(line) : m_lines.at(i) == line) {
                 m_cursor = i + 1;
                 return true;
             }
         }
-        if (t.elapsed() >= ms)
+        if (deadline.hasExpired() || (process.state() == QProcess::NotRunning && !process.bytesAvailable()))
             return false;
-        if (process.state() == QProcess::NotRunning && !process.bytesAvailable())
-            return false;
-        process.waitForReadyRead(qMin<qint64>(20, ms - t.elapsed()));
-        if (link.isOpen())
-            link.fill(0);
+        process.waitForReadyRead(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
+        link.fill(0);
     }
 }
 
@@ -213,59 +189,95 @@ QStringList PanelSession::allLines()
     return m_lines;
 }
 
-QString PanelSession::stderrText()
-{
-    return QString::fromLocal8Bit(process.readAllStandardError());
-}
-
-void PanelSession::send(const QByteArray &bytes)
-{
-    link.write(bytes);
-}
-
-QByteArray PanelSession::readUntil(const QByteArray &needle, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
-        const int at = link.buffer().indexOf(needle);
-        if (at >= 0) {
-            const QByteArray got = link.buffer().left(at + needle.size());
-            link.buffer().remove(0, at + needle.size());
-            return got;
-        }
-        if (t.elapsed() >= ms)
-            return QByteArray();
-        pump(static_cast<int>(qMin<qint64>(20, ms - t.elapsed())));
-    }
-}
-
-QByteArray PanelSession::readExactly(int n, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (link.buffer().size() < n && t.elapsed() < ms)
-        pump(static_cast<int>(qMin<qint64>(20, ms - t.elapsed())));
-    if (link.buffer().size() < n)
-        return QByteArray();
-    const QByteArray got = link.buffer().left(n);
-    link.buffer().remove(0, n);
-    return got;
-}
-
-QByteArray PanelSession::readFor(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        pump(static_cast<int>(qMin<qint64>(20, ms - t.elapsed())));
-    const QByteArray got = link.buffer();
-    link.buffer().clear();
-    return got;
-}
-
 QByteArray PanelSession::command(const QByteArray &frame, int ms)
 {
     send(frame);
     return readUntil(QByteArray("\n\r"), ms);
+}
+
+QByteArray xmodemPacket(unsigned int block, const QByteArray &data)
+{
+    QByteArray p(xmodem::PacketSize, '\0');
+    xmodem::buildPacket(reinterpret_cast<unsigned char *>(p.data()), block & 0xFF,
+                        reinterpret_cast<const unsigned char *>(data.constData()), static_cast<size_t>(data.size()));
+    return p;
+}
+
+bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
+{
+    FdDevice device(link.masterFd(), link.eventLoop);
+    hostlink::Link host(device);
+    QByteArray seen, bytes = data;
+    QBuffer source(&bytes);
+    return source.open(QIODevice::ReadOnly)
+        && hostlink::startUpload(host, "#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#", "<LOAD:ACK>",
+                                 QDeadlineTimer(5000), &seen) == hostlink::UploadStart::Started
+        && hostlink::sendFile(host, source, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind == hostlink::TransferOutcome::Done;
+}
+
+bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets)
+{
+    FdDevice device(link.masterFd(), link.eventLoop);
+    hostlink::Link host(device);
+    host.setTap([packets](const hostlink::Outgoing &what, QByteArray &bytes, hostlink::Tampering &how) {
+        how.endStream = what.kind == hostlink::Outgoing::Control && what.packet == packets && bytes == QByteArray(1, char(xmodem::ACK));
+    });
+    QByteArray reply, got;
+    QBuffer sink(&got);
+    if (host.exchange("#GETF<" + name + ">#", QDeadlineTimer(5000), &reply) != hostlink::Link::Ok
+        || reply != "<GETF:" + QByteArray::number(data.size()) + ">" || !sink.open(QIODevice::WriteOnly))
+        return false;
+    const auto outcome = hostlink::receiveFile(host, sink, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
+    return packets == INT_MAX ? outcome == hostlink::TransferOutcome::Done && got == data
+                              : outcome == hostlink::TransferOutcome::Ended && got == data.left(got.size());
+}
+
+QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir, int turnaroundMs, int ms)
+{
+    PtyLink tty;
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    if (tty.open()) {
+        p.setStandardInputFile(tty.slaveName());
+        p.setStandardOutputFile(tty.slaveName());
+        p.start(command.first(), command.mid(1));
+    }
+    if (!p.waitForStarted(10000))
+        return command.first() + " did not start";
+    QByteArray held = std::exchange(panel.buffer(), QByteArray()); // whatever the panel sent already
+    bool spoke = false, startGiven = false;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastWrote = 0;
+    while (clock.elapsed() < ms && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
+        struct pollfd fds[2] = { { tty.masterFd(), POLLIN, 0 }, { panel.masterFd(), POLLIN, 0 } };
+        poll(fds, 2, 10);
+        tty.fill(0);
+        if (!tty.buffer().isEmpty()) {
+            panel.write(std::exchange(tty.buffer(), QByteArray()));
+            lastWrote = clock.elapsed();
+            spoke = true;
+        }
+        panel.fill(0);
+        held += std::exchange(panel.buffer(), QByteArray());
+        if (held.isEmpty() || clock.elapsed() - lastWrote < turnaroundMs)
+            continue;
+        // Before the program has sent anything it gets one start request: the
+        // ones that piled up meanwhile would read as answers to sx's first packet.
+        if (spoke) {
+            tty.write(held);
+        } else if (!startGiven && held.contains(char(xmodem::CRC_REQUEST))) {
+            tty.write(QByteArray(1, char(xmodem::CRC_REQUEST)));
+            startGiven = true;
+        }
+        held.clear();
+    }
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(5000);
+        return command.first() + " did not finish: " + QString::fromLocal8Bit(p.readAllStandardError());
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QString("%1 failed (%2): %3").arg(command.first()).arg(p.exitCode()).arg(QString::fromLocal8Bit(p.readAllStandardError()));
+    return QString();
 }

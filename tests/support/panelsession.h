@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <climits>
 #include <functional>
 
 // The host side of a pseudo-terminal. Its slave is what the panel opens as
@@ -15,8 +16,8 @@
 class PtyLink
 {
 public:
-    PtyLink();
-    ~PtyLink();
+    PtyLink() = default;
+    ~PtyLink() { close(); }
     PtyLink(const PtyLink &) = delete;
     PtyLink &operator=(const PtyLink &) = delete;
 
@@ -33,20 +34,34 @@ public:
     void fill(int ms);
     QByteArray &buffer() { return m_buffer; }
 
+    // Bytes from the panel: up to and including needle, exactly n, or
+    // whatever comes within ms; empty on time-out.
+    QByteArray readUntil(const QByteArray &needle, int ms = 5000);
+    QByteArray readExactly(int n, int ms = 5000);
+    QByteArray readFor(int ms);
+    // Reads until ready(buffer) gives how many bytes to take, or ms pass.
+    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
+
+    // A console in the test's own process answers only while the Qt event
+    // loop runs: with this set, the waits run it.
+    bool eventLoop = false;
+    // Called after every wait (the session lets the panel's output in).
+    std::function<void()> afterWait;
+
 private:
-    int m_master;
-    int m_slave;
+    int m_master = -1;
+    int m_slave = -1;
     QString m_slaveName;
     QByteArray m_buffer;
 };
 
 // One simulated panel: a sysroot, its terminal and the kvx_recovery_sim
-// process started on them. Every wait has a deadline.
+// process started on them. Every wait has a deadline; while waiting on the
+// terminal, the panel's standard output keeps flowing in.
 class PanelSession
 {
 public:
-    PanelSession();
-    ~PanelSession();
+    ~PanelSession() { stop(); }
 
     TestSysroot sysroot;
     PtyLink link;
@@ -59,30 +74,44 @@ public:
     void stop();
 
     // Standard output, line by line. A wait consumes the lines up to the one
-    // it found, so consecutive waits check the order of the diagnostics.
-    bool waitForLine(const QString &line, int ms = 5000);
-    bool waitForLineContaining(const QString &text, int ms = 5000);
+    // it found (equal, or containing the text), so consecutive waits check
+    // the order of the diagnostics.
+    bool waitForLine(const QString &line, int ms = 5000, bool containing = false);
+    bool waitForLineContaining(const QString &text, int ms = 5000) { return waitForLine(text, ms, true); }
     QStringList allLines();
-    QString stderrText();
 
-    // Terminal bytes from the panel.
-    void send(const QByteArray &bytes);
-    QByteArray readUntil(const QByteArray &needle, int ms = 5000);
-    QByteArray readExactly(int n, int ms = 5000);
-    QByteArray readFor(int ms);
+    // The terminal (see PtyLink).
+    void send(const QByteArray &bytes) { link.write(bytes); }
+    QByteArray readUntil(const QByteArray &needle, int ms = 5000) { return link.readUntil(needle, ms); }
+    QByteArray readExactly(int n, int ms = 5000) { return link.readExactly(n, ms); }
+    QByteArray readFor(int ms) { return link.readFor(ms); }
     // Sends a frame and returns everything up to and including the LF CR
-    // that ends its handling (empty on time-out).
+    // that ends its handling.
     QByteArray command(const QByteArray &frame, int ms = 5000);
 
-    // Lets the process's output in while waiting on the terminal.
-    void pump(int ms);
-
 private:
-    bool waitForMatch(const std::function<bool(const QString &)> &matches, int ms);
     void collectOutput();
     QByteArray m_out;
     QStringList m_lines;
-    int m_cursor;
+    int m_cursor = 0;
 };
+
+// An XMODEM-1K packet as the panel's protocol builds it: STX, block,
+// complement, the data padded with SUB to 1024 bytes, CRC.
+QByteArray xmodemPacket(unsigned int block, const QByteArray &data);
+
+// The host side of a transfer, through the host link library on the link's
+// terminal: an upload with LOAD (true when the panel took it all), or a
+// download with GETF compared with data (with packets: stopped after that
+// many, the last one unanswered, so the panel is left waiting).
+bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data);
+bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets = INT_MAX);
+
+// Runs an lrzsz program (sx -k, rx -c) in dir on a pseudo-terminal of its own
+// and relays between it and the panel's link until it ends or ms pass. The
+// panel's bytes wait until the program has been quiet for turnaroundMs, as on
+// a real line: rx drops its pending input right after each ACK it writes.
+// Empty when the program ended successfully, else what went wrong.
+QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir, int turnaroundMs, int ms);
 
 #endif

@@ -4,8 +4,7 @@
 #include <unistd.h>
 
 StdoutCapture::StdoutCapture()
-    : m_saved(-1)
-    , m_file(tmpfile())
+    : m_file(tmpfile())
 {
     fflush(stdout);
     if (!m_file)
@@ -16,54 +15,39 @@ StdoutCapture::StdoutCapture()
 
 StdoutCapture::~StdoutCapture()
 {
-    const QByteArray captured = finish().toLocal8Bit();
-    fwrite(captured.constData(), 1, static_cast<size_t>(captured.size()), stdout);
+    const QByteArray captured = lines().join('\n').toLocal8Bit();
+    if (m_saved >= 0) {
+        dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+    }
+    if (m_file)
+        fclose(m_file);
+    if (!captured.isEmpty())
+        printf("%s\n", captured.constData());
     fflush(stdout);
-}
-
-QString StdoutCapture::text()
-{
-    if (!m_file)
-        return m_text;
-    fflush(stdout);
-    QByteArray all;
-    char chunk[4096];
-    ssize_t n;
-    for (off_t at = 0; (n = pread(fileno(m_file), chunk, sizeof chunk, at)) > 0; at += n)
-        all.append(chunk, static_cast<int>(n));
-    return QString::fromLocal8Bit(all);
 }
 
 QStringList StdoutCapture::lines()
 {
-    QStringList all = text().split('\n');
-    if (all.last().isEmpty())
-        all.removeLast();
-    return all;
-}
-
-QString StdoutCapture::finish()
-{
-    if (!m_file)
-        return m_text;
-    m_text = text();
-    if (m_saved >= 0) {
-        dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-    fclose(m_file);
-    m_file = nullptr;
-    return m_text;
+    fflush(stdout);
+    QByteArray all;
+    char chunk[4096];
+    ssize_t n;
+    for (off_t at = 0; m_file && (n = pread(fileno(m_file), chunk, sizeof chunk, at)) > 0; at += n)
+        all.append(chunk, static_cast<int>(n));
+    QStringList split = QString::fromLocal8Bit(all).split('\n');
+    if (split.last().isEmpty())
+        split.removeLast();
+    return split;
 }
 
 QStringList printedLines(const std::function<void()> &work)
 {
-    StdoutCapture capture;
-    work();
-    capture.finish();
-    QStringList all = capture.text().split('\n');
-    if (all.last().isEmpty())
-        all.removeLast();
-    return all;
+    QStringList printed;
+    {
+        StdoutCapture capture;
+        work();
+        printed = capture.lines();
+    }
+    return printed;
 }

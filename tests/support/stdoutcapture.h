@@ -1,7 +1,6 @@
 #ifndef KVX_STDOUT_CAPTURE_H
 #define KVX_STDOUT_CAPTURE_H
 
-#include <QString>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
@@ -18,17 +17,12 @@ public:
     StdoutCapture(const StdoutCapture &) = delete;
     StdoutCapture &operator=(const StdoutCapture &) = delete;
 
-    // Everything printed so far.
-    QString text();
-    // The same, line by line without line ends (a last unfinished line kept).
+    // Everything printed so far, line by line without line ends.
     QStringList lines();
-    // Ends the capture and returns everything printed.
-    QString finish();
 
 private:
-    int m_saved;
+    int m_saved = -1;
     FILE *m_file;
-    QString m_text;
 };
 
 // What work prints on standard output, line by line.

@@ -2,12 +2,11 @@
 #define KVX_TEST_SYSROOT_H
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 #include <QTemporaryDir>
 
-// A temporary simulated panel: a sysroot (what KVX_SYSROOT names) beside an
-// application directory (the executable's directory and working directory).
+// A temporary simulated panel: the sample sysroot (what KVX_SYSROOT names)
+// beside an empty application directory (the executable's and working one).
 class TestSysroot
 {
 public:
@@ -27,17 +26,10 @@ public:
     bool appExists(const QString &relative) const;
     void makeAppDir(const QString &relative) const;
 
-    // Fuses, backlight, GPIO value files, dev/fb0 "800 480 32", proc/meminfo,
-    // proc/stat, and an sbin/reboot that only appends a line to reboot.log.
-    // The clock chip is absent until addClockChip().
-    void populate() const;
-
-    // dev/i2c-2 as a 256-byte register image whose time registers hold t.
-    void addClockChip(const QDateTime &t) const;
-    QByteArray clockRegisters() const;
-
+    // dev/i2c-2, the clock chip's register image.
+    QByteArray clockRegisters() const { return readFile("dev/i2c-2"); }
     // How many times the fake reboot ran.
-    int rebootCount() const;
+    int rebootCount() const { return readFile("reboot.log").count('\n'); }
 
     // For in-process tests: KVX_SYSROOT, PATH, and the working directory.
     void activate() const;

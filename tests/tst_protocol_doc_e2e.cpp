@@ -122,6 +122,7 @@ private slots:
     {
         QFETCH(QStringList, lines);
         QString leading, error;
+        peer->buffer().clear(); // what a block that failed left behind
         for (const QString &line : lines) {
             const QString kind = line.section(' ', 0, 0), rest = line.section(' ', 1);
             QByteArray bytes;

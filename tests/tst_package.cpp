@@ -1,43 +1,57 @@
-// In process: packages built from a directory, and the check of packages
-// crafted entry by entry.
+// In process: the check of packages crafted entry by entry with a small tar
+// writer of its own, so that device nodes, absolute paths and foreign
+// programs need neither root nor binaries.
 
-#include "craftedpackage.h"
+#include "package.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
-using namespace crafted;
+namespace {
+
+// One tar entry; size is what its header claims, if not the data's size.
+struct Entry { QByteArray name; char type; int mode; QByteArray data, link; qint64 size = -1; };
+
+QByteArray tarOf(const QList<Entry> &entries)
+{
+    QByteArray tar;
+    for (const Entry &e : entries) {
+        if (e.name.size() > 99) // GNU long name record
+            tar += tarOf({ { "././@LongLink", 'L', 0644, e.name + '\0', {} } }).chopped(1024);
+        QByteArray h(512, '\0');
+        auto put = [&h](int at, const QByteArray &v) { h.replace(at, qMin(v.size(), 100), v.left(100)); };
+        put(0, e.name);
+        put(100, QByteArray::number(e.mode, 8).rightJustified(7, '0'));
+        put(124, QByteArray::number(e.size < 0 ? e.data.size() : e.size, 8).rightJustified(11, '0'));
+        put(148, "        ");
+        h[156] = e.type;
+        put(157, e.link);
+        put(257, QByteArray("ustar\0" "00", 8));
+        int sum = 0;
+        for (char c : h)
+            sum += static_cast<unsigned char>(c);
+        put(148, QByteArray::number(sum, 8).rightJustified(6, '0') + '\0');
+        tar += h + e.data + QByteArray((512 - e.data.size() % 512) % 512, '\0');
+    }
+    return tar + QByteArray(1024, '\0');
+}
+
+QByteArray gzip(const QByteArray &data) { QByteArray out; return gzipCompress(data, &out) ? out : QByteArray(); }
+
+QByteArray elf(char bits, char machine)
+{
+    return QByteArray("\x7f" "ELF", 4) + bits + '\1' + QByteArray(12, '\0') + machine + QByteArray(41, '\0');
+}
+
+// A script and a 32-bit ARM program's start: what the panel can run.
+const Entry pre{ "pre_install", '0', 0755, "#!/bin/sh\n", {} }, post{ "post_install", '0', 0755, elf(1, 40), {} };
+
+} // namespace
 
 class tst_package : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void builtPackage()
-    {
-        QTemporaryDir dir;
-        const QString d = dir.path();
-        auto write = [&d](const QString &name, const QByteArray &data) {
-            QFile f(d + '/' + name);
-            return QDir().mkpath(QFileInfo(f).path()) && f.open(QIODevice::WriteOnly) && f.write(data) == data.size()
-                && f.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // the builder makes the scripts executable
-        };
-        QVERIFY(write("pre_install", "#!/bin/sh\n") && write("post_install", "#!/bin/sh\n") && write("lib/a.txt", "a"));
-        QVERIFY(QFile::link("a.txt", d + "/lib/link"));
-        QByteArray first, second;
-        QString error;
-        QVERIFY2(buildPackage(d, &first, &error), qPrintable(error));
-        QVERIFY(QFile::remove(d + "/lib/a.txt") && write("lib/a.txt", "a")); // new times, same contents
-        QVERIFY(buildPackage(d, &second, &error));
-        QCOMPARE(second, first);
-        PackageSummary summary;
-        QCOMPARE(checkPackageData(first, "p.tar.gz", &summary).size(), 0);
-        QCOMPARE(summary.entries, 5);
-        QFile::remove(d + "/pre_install");
-        QVERIFY(!buildPackage(d, &second, &error));
-        QVERIFY2(error.contains("has no pre_install file"), qPrintable(error));
-    }
-
     void findings_data()
     {
         QTest::addColumn<QByteArray>("package");
@@ -45,23 +59,23 @@ private slots:
         QTest::addColumn<QString>("expected"); // one line of describe(), or "" for none
         const QByteArray good = gzip(tarOf({ pre, post }));
         auto with = [](QList<Entry> extra) { return gzip(tarOf(QList<Entry>{ pre, post } + extra)); };
-        auto post2 = [](Entry e) { return gzip(tarOf({ pre, e })); };
-        QTest::newRow("good") << good << "p.tar.gz" << "";
-        QTest::newRow("0 bytes") << QByteArray() << "p.tar.gz" << "error: p.tar.gz: the package is empty (0 bytes): not a gzip file";
-        QTest::newRow("not gzip") << tarOf({ pre, post }) << "p.tar.gz" << "error: p.tar.gz: not a gzip file";
-        QTest::newRow("not tar") << gzip(QByteArray(2048, 'x')) << "p.tar.gz" << "error: not a tar archive (the first header is not one)";
-        QTest::newRow("truncated") << good.left(good.size() / 2) << "p.tar.gz" << "error: p.tar.gz: truncated: the compressed data ends early";
+        auto post2 = [](const QByteArray &data, int mode = 0755, char type = '0') { return gzip(tarOf({ pre, { "post_install", type, mode, data, {} } })); };
+        QTest::newRow("good") << good << "p" << "";
+        QTest::newRow("0 bytes") << QByteArray() << "p" << "error: p: the package is empty (0 bytes): not a gzip file";
+        QTest::newRow("not gzip") << tarOf({ pre, post }) << "p" << "error: p: not a gzip file";
+        QTest::newRow("not tar") << gzip(QByteArray(2048, 'x')) << "p" << "error: not a tar archive (the first header is not one)";
+        QTest::newRow("truncated") << good.left(good.size() / 2) << "p" << "error: p: truncated: the compressed data ends early";
         QTest::newRow("CRC-32 wrong") << QByteArray(good).replace(good.size() - 8, 1, "?") << "p" << "error: p: damaged compressed data: the panel's tar cannot read it";
         QTest::newRow("ends in an entry") << gzip(tarOf({ pre, post }).left(1024 + 5)) << "p" << "error: p: truncated: the archive ends inside an entry";
         QTest::newRow("damaged header") << gzip(tarOf({ pre }).left(1024) + QByteArray(1024, 'x')) << "p" << "error: damaged tar header after 1 entries";
         QTest::newRow("1 GiB long name") << with({ { "././@LongLink", 'L', 0644, {}, {}, 1 << 30 } }) << "p" << "error: p: unreadable tar archive after 2 entries: Special header too large";
         QTest::newRow("blank in name") << good << "new fw.tar.gz" << "error: new fw.tar.gz: the file name has a blank: the panel's installer splits its tar command there and cannot unpack it";
-        QTest::newRow("x86 post_install") << post2({ "post_install", '0', 0755, elf(1, 3), {} }) << "p" << "error: post_install: an x86 program: the panel runs 32-bit ARM programs only";
-        QTest::newRow("x86-64 post_install") << post2({ "post_install", '0', 0755, elf(2, 62), {} }) << "p" << "error: post_install: an x86-64 program: the panel runs 32-bit ARM programs only";
-        QTest::newRow("64-bit ARM") << post2({ "post_install", '0', 0755, elf(2, 40), {} }) << "p" << "error: post_install: a 64-bit ARM program: the panel runs 32-bit ARM programs only";
-        QTest::newRow("not executable") << post2({ "post_install", '0', 0644, "#!/bin/sh\n", {} }) << "p" << "error: post_install: not executable (mode 0644): the panel cannot run it";
-        QTest::newRow("no #!") << post2({ "post_install", '0', 0755, "echo hi\n", {} }) << "p" << "error: post_install: neither a script starting with #! nor a program: the panel cannot run it";
-        QTest::newRow("post_install a directory") << post2({ "post_install", '5', 0755, {}, {} }) << "p" << "error: post_install: not a regular file: the panel cannot run it";
+        QTest::newRow("x86 post_install") << post2(elf(1, 3)) << "p" << "error: post_install: an x86 program: the panel runs 32-bit ARM programs only";
+        QTest::newRow("x86-64 post_install") << post2(elf(2, 62)) << "p" << "error: post_install: an x86-64 program: the panel runs 32-bit ARM programs only";
+        QTest::newRow("64-bit ARM") << post2(elf(2, 40)) << "p" << "error: post_install: a 64-bit ARM program: the panel runs 32-bit ARM programs only";
+        QTest::newRow("not executable") << post2("#!/bin/sh\n", 0644) << "p" << "error: post_install: not executable (mode 0644): the panel cannot run it";
+        QTest::newRow("no #!") << post2("echo hi\n") << "p" << "error: post_install: neither a script starting with #! nor a program: the panel cannot run it";
+        QTest::newRow("post_install a directory") << post2({}, 0755, '5') << "p" << "error: post_install: not a regular file: the panel cannot run it";
         QTest::newRow("pre_install missing") << gzip(tarOf({ post })) << "p" << "error: pre_install: missing at the top level: the panel's installer fails and the panel reboots";
         QTest::newRow("./pre_install") << gzip(tarOf({ { "./pre_install", '0', 0755, "#!/bin/sh\n", {} }, post })) << "p" << "warning: ./pre_install: stored as ./pre_install: the installer asks tar for pre_install and will not find it";
         QTest::newRow("../ path") << with({ { "lib/../../etc/x", '0', 0644, "x", {} } }) << "p" << "error: lib/../../etc/x: \"..\" in the path: it would be written outside the application directory";
@@ -88,17 +102,12 @@ private slots:
         QStringList lines;
         for (const PackageFinding &f : checkPackageData(package, name, nullptr))
             lines << describe(f);
-        if (expected.isEmpty())
-            QCOMPARE(lines, QStringList());
-        else
-            QVERIFY2(lines.contains(expected), qPrintable(lines.join('\n')));
+        QVERIFY2(expected.isEmpty() ? lines.isEmpty() : lines.contains(expected), qPrintable(lines.join('\n')));
     }
 
     void freeFlash()
     {
-        PackageSummary s;
-        s.packedBytes = 2048;
-        s.unpackedBytes = 8192;
+        const PackageSummary s{ 2048, 8192, 0 };
         QVERIFY(checkFreeFlash(s, 10, "p").isEmpty());
         QCOMPARE(describe(checkFreeFlash(s, 9, "p").value(0)),
                  QString("error: p: needs 10 KiB on the panel (2 KiB packed, 8 KiB unpacked) but it has 9 KiB free"));

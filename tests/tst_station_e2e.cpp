@@ -1,15 +1,15 @@
-// End to end: kvx-host as a station on four panels of tools/kvx-sim --panels,
-// beside a terminal that never answers. The cases share the panels and run in
-// order: devices (with the silent terminal), a faulty recipe, a recipe on all
-// four, watch with a fifth panel added, and last a panel whose link vanishes
-// during an upload.
+// End to end: kvx-host on four panels of tools/kvx-sim --panels, beside a
+// terminal that never answers. The cases share the panels and run in order:
+// as a station, devices (with the silent terminal), a faulty recipe, a recipe
+// on all four, watch with a fifth panel added; as a service kit, panel 3
+// cloned onto panel 4 by backup and restore; a panel whose link vanishes
+// during an upload; and last a package built, checked and installed on panel 3
+// up to its reboot.
 
 #include "panelsession.h"
 
 #include <QtTest>
 #include <csignal>
-
-struct HostResult { int exitCode = -1; QString out, err; };
 
 class tst_station_e2e : public QObject
 {
@@ -20,34 +20,19 @@ class tst_station_e2e : public QObject
     PtyLink m_silent;
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
-    QStringList hostArgs(const QStringList &args) const
-    {
-        // -t: a generous deadline for every answer on a busy machine.
-        return QStringList{ "-t", "10", "--ports", path("*/host-tty"), "--report", path("report.json") } + args;
-    }
-    HostResult host(const QStringList &args)
-    {
-        QProcess p;
-        p.setWorkingDirectory(m_dir.path());
-        p.start(QStringLiteral(KVX_HOST_EXECUTABLE), hostArgs(args));
-        if (!p.waitForFinished(120000))
-            p.kill();
-        p.waitForFinished(5000);
-        return { p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-                 p.readAllStandardError() };
-    }
-    QByteArray read(const QString &name) const
-    {
-        QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-    }
-    QJsonArray reportPanels() const
-    {
-        QFile f(path("report.json"));
-        return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll())["panels"].toArray() : QJsonArray();
-    }
+    QString panel(int k, const char *file) const { return path(QStringLiteral("panel-%1/%2").arg(k).arg(file)); }
     static QString serial(int k) { return QStringLiteral("02140005100000%1").arg(k, 2, 10, QLatin1Char('0')); }
     static QString name(int k) { return k == 1 ? QStringLiteral("Press 1, bay A") : QStringLiteral("Press %1").arg(k); }
+    QByteArray read(const QString &file) const
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+    }
+    void write(const QString &name, const QByteArray &data) const
+    {
+        QFile f(path(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+    }
     void writeValues(int panels) const // names for the first panels only
     {
         QByteArray text = "serial,name\n";
@@ -55,21 +40,44 @@ class tst_station_e2e : public QObject
             text += (serial(k) + ",\"" + name(k) + "\"\n").toUtf8();
         write("values.csv", text);
     }
-    void write(const QString &name, const QByteArray &data) const
+    // -t: generous deadlines on a busy machine. Without -p, on every panel.
+    void start(QProcess &p, const QStringList &args) const
     {
-        QFile f(path(name));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+        const QStringList station{ "--ports", path("*/host-tty"), "--report", "report.json" };
+        p.setWorkingDirectory(m_dir.path());
+        p.start(KVX_HOST_EXECUTABLE, QStringList{ "-t", "10" } + (args.first() == "-p" ? QStringList() : station) + args);
     }
+    // True when kvx-host ends with the exit code, having printed every text.
+    bool host(const QStringList &args, int exitCode, const QStringList &texts = {}, QString *out = nullptr) const
+    {
+        QProcess p;
+        start(p, args);
+        if (!p.waitForFinished(120000))
+            p.kill();
+        p.waitForFinished(5000);
+        const QString stdOut = p.readAllStandardOutput(), all = stdOut + p.readAllStandardError();
+        bool ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == exitCode;
+        for (const QString &text : texts)
+            ok = ok && all.contains(text);
+        if (!ok)
+            qWarning("kvx-host %s:\n%s", qPrintable(args.join(' ')), qPrintable(all));
+        if (out)
+            *out = stdOut;
+        return ok;
+    }
+    bool on(int k, const QStringList &args, int exitCode, const QStringList &texts = {}) const // on panel k only
+    {
+        return host(QStringList{ "-p", panel(k, "host-tty") } + args, exitCode, texts);
+    }
+    QJsonArray report() const { return QJsonDocument::fromJson(read(path("report.json")))["panels"].toArray(); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_sim.start(QStringLiteral("bash"), { KVX_SOURCE_DIR "/tools/kvx-sim", "--panels", "4", "--dir", m_dir.path(),
-                                             KVX_BUILD_DIR });
+        m_sim.start("bash", { KVX_SOURCE_DIR "/tools/kvx-sim", "--panels", "4", "--dir", m_dir.path(), KVX_BUILD_DIR });
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("kvx-sim.pid")), 120000);
-        QVERIFY(QFile::copy(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"), path("DejaVuSans.ttf")));
+        QVERIFY(QFile::copy("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", path("DejaVuSans.ttf")));
         write("blob.bin", QByteArray(300000, 'b'));
     }
 
@@ -82,32 +90,28 @@ private slots:
     void devices()
     {
         QVERIFY(m_silent.open() && QDir().mkpath(path("silent")) && m_silent.linkAs(path("silent/host-tty")));
-        const HostResult r = host({ "devices" });
+        QString out;
+        const bool ok = host({ "devices" }, 0, {}, &out);
         QFile::remove(path("silent/host-tty")); // only here: it costs each later run the whole deadline
-        QCOMPARE(r.exitCode, 0);
         QStringList expected;
         for (int k = 1; k <= 4; ++k)
-            expected << QStringLiteral("%1  %2  MVK 200  4.1.0.7  Line 3 Panel").arg(path(QStringLiteral("panel-%1/host-tty").arg(k)), serial(k));
-        QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts), expected);
+            expected << QStringLiteral("%1  %2  MVK 200  4.1.0.7  Line 3 Panel").arg(panel(k, "host-tty"), serial(k));
+        QVERIFY(ok);
+        QCOMPARE(out.split('\n', Qt::SkipEmptyParts), expected);
     }
 
     void faultSendsNothing()
     {
-        // The fourth panel has no line in the values file.
         write("named.txt", "set name \"${name}\"\nsave\n");
-        writeValues(3);
+        writeValues(3); // the fourth panel has no line
         QVector<qint64> logSizes;
         for (int k = 1; k <= 4; ++k)
-            logSizes << QFileInfo(path(QStringLiteral("panel-%1/panel.log").arg(k))).size();
-        const HostResult r = host({ "run", "named.txt", "--values", "values.csv" });
-        QCOMPARE(r.exitCode, 1);
-        QVERIFY2(r.err.contains(QStringLiteral("named.txt:1: panel %1: no value for ${name}").arg(serial(4))), qPrintable(r.err));
-        for (int k = 1; k <= 4; ++k) {
-            QFile log(path(QStringLiteral("panel-%1/panel.log").arg(k)));
-            QVERIFY(log.open(QIODevice::ReadOnly) && log.seek(logSizes.at(k - 1)));
-            for (const QByteArray &line : log.readAll().split('\n'))
-                QVERIFY2(!line.startsWith("CXM:") || line == "CXM: HWCF", line.constData()); // the probe only
-        }
+            logSizes << QFileInfo(panel(k, "panel.log")).size();
+        QVERIFY(host({ "run", "named.txt", "--values", "values.csv" }, 1,
+                     { QStringLiteral("named.txt:1: panel %1: no value for ${name}").arg(serial(4)) }));
+        for (int k = 1; k <= 4; ++k) // the panels saw the probe only
+            for (const QByteArray &line : read(panel(k, "panel.log")).mid(logSizes.at(k - 1)).split('\n'))
+                QVERIFY2(!line.startsWith("CXM:") || line == "CXM: HWCF", line.constData());
     }
 
     void recipeOnFour()
@@ -115,20 +119,13 @@ private slots:
         writeValues(4);
         write("recipe.txt", "// the line's panels\nset name \"${name}\"\ntime\nupload blob.bin --name \"blob ${index}.bin\"\n"
                             "upload DejaVuSans.ttf\nsave\ncheck DEVNAM \"${name}\"\n");
-        const HostResult r = host({ "--log-dir", path("logs"), "run", "recipe.txt", "--values", "values.csv" });
-        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
-        const QJsonArray panels = reportPanels();
-        QCOMPARE(panels.size(), 4);
+        QVERIFY(host({ "run", "recipe.txt", "--values", "values.csv" }, 0));
+        QCOMPARE(report().size(), 4);
         for (int k = 1; k <= 4; ++k) {
-            QCOMPARE(read(QStringLiteral("panel-%1/app/device_name.txt").arg(k)), "NAM<" + name(k).toUtf8() + ">\n");
-            QVERIFY(QFile::exists(path(QStringLiteral("panel-%1/app/tmp/blob %1.bin").arg(k))));
-            QVERIFY(QFile::exists(path(QStringLiteral("panel-%1/app/fonts/DejaVuSans.ttf").arg(k))));
-            const QJsonObject p = panels.at(k - 1).toObject();
-            QCOMPARE(p["serial"].toString(), serial(k));
-            QCOMPARE(p["result"].toString(), QStringLiteral("done"));
-            QCOMPARE(p["steps"].toArray().size(), 6);
-            QCOMPARE(p["steps"].toArray().at(2)["bytes"].toInt(), 300000);
-            QVERIFY(QFile::exists(path(QStringLiteral("logs/%1.log").arg(serial(k)))));
+            QCOMPARE(read(panel(k, "app/device_name.txt")), "NAM<" + name(k).toUtf8() + ">\n");
+            QCOMPARE(read(path(QStringLiteral("panel-%1/app/tmp/blob %1.bin").arg(k))), QByteArray(300000, 'b'));
+            QVERIFY(QFile::exists(panel(k, "app/fonts/DejaVuSans.ttf")));
+            QCOMPARE(report().at(k - 1)["result"].toString(), QStringLiteral("done"));
         }
     }
 
@@ -136,42 +133,78 @@ private slots:
     {
         write("watch.txt", "set name \"W${index}\"\nsave\n");
         QVERIFY(QFile::remove(path("report.json"))); // watch adds to a report
-        QProcess watch;
-        watch.setWorkingDirectory(m_dir.path());
-        watch.start(QStringLiteral(KVX_HOST_EXECUTABLE), hostArgs({ "watch", "watch.txt" }));
-        QTRY_COMPARE_WITH_TIMEOUT(reportPanels().size(), 4, 60000);
-        QProcess add;
-        add.start(QStringLiteral("bash"), { KVX_SOURCE_DIR "/tools/kvx-sim", "--add-panel", m_dir.path() });
+        QProcess watch, add;
+        start(watch, { "watch", "watch.txt" });
+        QTRY_COMPARE_WITH_TIMEOUT(report().size(), 4, 60000);
+        add.start("bash", { KVX_SOURCE_DIR "/tools/kvx-sim", "--add-panel", m_dir.path() });
         QVERIFY(add.waitForFinished(60000) && add.exitCode() == 0);
-        QTRY_COMPARE_WITH_TIMEOUT(reportPanels().size(), 5, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(report().size(), 5, 60000);
         ::kill(static_cast<pid_t>(watch.processId()), SIGINT);
-        QVERIFY(watch.waitForFinished(60000));
-        QCOMPARE(watch.exitCode(), 0);
-        const QJsonArray panels = reportPanels();
-        QCOMPARE(panels.size(), 5); // each panel once
-        QCOMPARE(panels.at(4)["serial"].toString(), serial(5));
-        QCOMPARE(read("panel-5/app/device_name.txt"), QByteArray("NAM<W5>\n"));
+        QVERIFY(watch.waitForFinished(60000) && watch.exitCode() == 0);
+        QCOMPARE(report().size(), 5); // each panel once
+        QCOMPARE(report().at(4)["serial"].toString(), serial(5));
+        QCOMPARE(read(panel(5, "app/device_name.txt")), QByteArray("NAM<W5>\n"));
+    }
+
+    void cloneByBackupAndRestore()
+    {
+        write("settings.txt", "raw #BKLT<55>#\nraw #DIGC<3><OUT><HI>#\nraw #DIGC<4><IN>#\nraw #PWMC<1><200>#\n"
+                              "raw #ALMC<2><HI>#\nraw #DORI<1>#\nraw #DRPN<1>#\nraw #CHBT<0>#\n"
+                              "raw '#DTIM<2024-02-29 13:05:07:250 120>#'\nsave\n");
+        QVERIFY(host({ "--serial", serial(3), "run", "settings.txt" }, 0));
+        write("panel-3/app/fonts/Sample.ttf", QByteArray(3000, 'f'));
+        const QString fromA = path("kit/" + serial(3)), fromB = path("kit/" + serial(4));
+        QVERIFY(on(3, { "backup", "kit" }, 0, { "fonts: 2 file(s)", "project files: 3" }));
+        QVERIFY(QFile::exists(fromA + "/project/main.qml") && QFile::exists(fromA + "/hwcf.txt"));
+        const QByteArray saved = read(fromA + "/sys_conf.txt");
+        write("kit/" + serial(3) + "/sys_conf.txt", saved + "DIO<3>H\n"); // damaged: the panel would ignore it
+        const QString skipped = QStringLiteral("not restored: sys_conf.txt line %1 skipped: \"DIO<3>H\"").arg(saved.count('\n') + 1);
+        QVERIFY(on(4, { "restore", fromA }, 0, { skipped, "not restored: 3 project file(s)" }));
+        write("kit/" + serial(3) + "/sys_conf.txt", saved);
+        QVERIFY(on(4, { "backup", "kit" }, 0));
+        for (const char *name : { "sys_conf.txt", "device_name.txt", "lowBatteryConf.txt", "timezone.cfg", "fonts/Sample.ttf" })
+            QCOMPARE(read(fromB + '/' + name), read(fromA + '/' + name));
     }
 
     void vanishedPanelFailsAlone()
     {
         write("big.bin", QByteArray(16 << 20, 'v'));
-        write("big.txt", "time\nupload big.bin\nsave\n");
+        write("big.txt", "// line 1: a comment, not a step\ntime\nupload big.bin\nsave\n");
         QProcess run;
-        run.setWorkingDirectory(m_dir.path());
-        run.start(QStringLiteral(KVX_HOST_EXECUTABLE), hostArgs({ "run", "big.txt" }));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path("panel-2/app/tmp/big.bin")).size() > 0, 60000);
-        QCOMPARE(::kill(static_cast<pid_t>(read("panel-2/socat.pid").trimmed().toInt()), SIGTERM), 0);
-        QVERIFY(run.waitForFinished(120000));
-        QVERIFY(run.exitCode() != 0);
-        const QJsonArray panels = reportPanels();
-        QCOMPARE(panels.size(), 5);
-        for (const QJsonValue &p : panels) {
+        start(run, { "run", "big.txt" });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(panel(2, "app/tmp/big.bin")).size() > 0, 60000);
+        QCOMPARE(::kill(static_cast<pid_t>(read(panel(2, "socat.pid")).trimmed().toInt()), SIGTERM), 0);
+        QVERIFY(run.waitForFinished(120000) && run.exitCode() != 0);
+        QCOMPARE(report().size(), 5);
+        for (const QJsonValue &p : report()) {
             const bool vanished = p["serial"].toString() == serial(2);
             QCOMPARE(p["ok"].toBool(), !vanished);
-            if (vanished)
-                QVERIFY2(p["result"].toString().startsWith("failed at line 2 (step 2 of 3)"), qPrintable(p["result"].toString()));
+            QVERIFY(!vanished || p["result"].toString().startsWith("failed at line 3 (step 2 of 3)"));
         }
+    }
+
+    void packageInstalls()
+    {
+        QVERIFY(QDir().mkpath(path("src/bin")) && QFile::copy("/bin/true", path("src/bin/tool"))); // not run by the installer
+        QVERIFY(QFile::link("tool", path("src/bin/link")));
+        write("src/post_install", "#!/bin/sh\ntouch post_install.ran\n");
+        QVERIFY(on(3, { "package", "src", "-o", "fw.tar.gz" }, 1, { "has no pre_install file" }));
+        write("src/pre_install", "#!/bin/sh\ntouch pre_install.ran\n");
+        QVERIFY(on(3, { "package", "src", "-o", "fw.tar.gz" }, 0, { "fw.tar.gz: ", " bytes, MD5 " }));
+        QFile tool(path("src/bin/tool")); // new times, same bytes: the same package
+        QVERIFY(tool.open(QIODevice::ReadWrite) && tool.setFileTime(QDateTime(QDate(2001, 2, 3), QTime(0, 0)), QFile::FileModificationTime));
+        tool.close();
+        QVERIFY(on(3, { "package", "src", "-o", "again.tar.gz" }, 0));
+        QCOMPARE(read(path("again.tar.gz")), read(path("fw.tar.gz")));
+        write("bad.tar.gz", QByteArray(5000, 'x')); // what the panel would only find out after the transfer
+        QVERIFY(on(3, { "check", "bad.tar.gz" }, 1, { "error: bad.tar.gz: not a gzip file" }));
+        QVERIFY(on(3, { "upgrade", "bad.tar.gz" }, 1, { "bad.tar.gz not sent" }));
+        QVERIFY(on(3, { "check", "fw.tar.gz" }, 0, { "0 error(s), 0 warning(s)" }));
+        QVERIFY(QFileInfo(panel(3, "sysroot/sbin/reboot")).isExecutable()); // the panel's own, that only logs
+        QVERIFY(on(3, { "upgrade", "fw.tar.gz" }, 0, { "<RTLD:NOR>" }));
+        QTRY_VERIFY_WITH_TIMEOUT(read(panel(3, "sysroot/reboot.log")).count("reboot") == 1, 60000);
+        for (const char *file : { "app/pre_install.ran", "app/post_install.ran", "app/bin/tool" })
+            QVERIFY2(QFile::exists(panel(3, file)), file);
     }
 };
 

@@ -1,5 +1,4 @@
-// The system probes on sample sysroot files, read afresh at every call, the
-// backlight device, and the hardware report the host gets from them.
+// The system probes on sample sysroot files, the backlight device, and the hardware report.
 
 #include "hdw_config.h"
 #include "panelsession.h"
@@ -8,7 +7,6 @@
 
 #include <QLabel>
 #include <QProgressBar>
-
 #include <QtTest>
 #include <sys/statvfs.h>
 
@@ -48,17 +46,6 @@ private slots:
         HDW_config hw;
         QCOMPARE(hw.checkSysRam(), meminfo.isNull() ? -1 : 0);
         QCOMPARE((Figures{ hw.readTotalRamSize(), hw.property("free_ram_size").value<unsigned long>() }), totalAndFree);
-    }
-
-    // A device lost after a good reading reads 0.
-    void display()
-    {
-        root.writeFile("dev/fb0", "800 480 32\n");
-        HDW_config hw;
-        auto lcd = [&hw] { return Figures{ hw.readLcdVerticalSize(), hw.readLcdHorizontalSize(), hw.readLcdColorDepth() }; };
-        QCOMPARE(lcd(), (Figures{ 480, 800, 32 }));
-        QFile::remove(root.path("dev/fb0"));
-        QCOMPARE(lcd(), (Figures{ 0, 0, 0 }));
     }
 
     // Samples in turn; a malformed line gives 0 and keeps the last good sample.

@@ -1,9 +1,8 @@
 #ifndef KVX_CONSOLE_PROBE_H
 #define KVX_CONSOLE_PROBE_H
 
-// The console's friend, for the tests and the fuzz targets: the state the
-// collector, the receiver, the sender and the installer keep, and the steps
-// their timers and the host's bytes would otherwise start.
+// The console's friend, for the tests and the fuzz targets: the state its
+// parts keep, and the steps their timers and the host's bytes would start.
 
 #include "usb_console.h"
 
@@ -25,8 +24,7 @@ public:
     static void startTimeOut(USB_console &c) { c.ReceiveTimeOut(); }
     static void upgradeStep(USB_console &c) { c.upgradeAction(); }
 
-    // Starts a reception into name (tmp/ unless runtime) as the LOAD and RTLD
-    // frames leave it.
+    // Starts a reception into name (tmp/ unless runtime) as the LOAD and RTLD frames leave it.
     static void receive(USB_console &c, const char *name, int size, bool runtime = false, const char *hash = "")
     {
         qstrncpy(c.fileName, name, sizeof c.fileName);

@@ -2,10 +2,7 @@
 // separators, blanks and encoding. Input: the path, read as UTF-8 and as Latin-1.
 
 #include "fuzz_support.h"
-#include "hdw_config.h"
-#include "usb_console.h"
-
-#include <QWidget>
+#include "console_probe.h"
 
 namespace {
 
@@ -28,8 +25,7 @@ void run(const uint8_t *data, size_t size)
 
 QByteArray prepare()
 {
-    console = new USB_console(nullptr, new HDW_config);
-    fuzz::adoptWidgets(new QWidget, *console);
+    console = &(new PanelConsole)->console;
     return "/opt/kvx_recovery/fonts/DejaVuSans.ttf";
 }
 

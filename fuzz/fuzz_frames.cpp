@@ -6,9 +6,7 @@
 
 #include "console_probe.h"
 #include "fuzz_support.h"
-#include "hdw_config.h"
 
-#include <QWidget>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,10 +43,8 @@ void checkConsole(USB_console &c)
 
 void run(const uint8_t *data, size_t size)
 {
-    HDW_config hw;
-    QWidget holder;
-    USB_console console(nullptr, &hw);
-    fuzz::adoptWidgets(&holder, console);
+    PanelConsole panel;
+    USB_console &console = panel.console;
     const char *const handOvers[][2] = {
         { SIGNAL(ConsoleStartXmodem()), SLOT(StartXmodem()) }, { SIGNAL(ConsoleAskSync(bool)), SLOT(SysCmdSysn(bool)) },
         { SIGNAL(ConsoleAskReboot()), SLOT(SysCmdReboot()) } };

@@ -3,12 +3,9 @@
 #include "hdw_config.h"
 #include "platform.h"
 #include "sample_sysroot.h"
-#include "usb_console.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QLabel>
-#include <QProgressBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
@@ -135,12 +132,6 @@ void checkRecord(bool fromHost)
         expect(oneOf(d.pwmOut[i], 0, 1) && (i > 1 || oneOf(d.almOut[i], unset, 1)), "PWM and alarm states");
     expect(strnlen(d.devName, sizeof d.devName) <= 40, "device name of at most 40 characters");
     expect(strnlen(d.firmwareVersion, sizeof d.firmwareVersion) <= 14 && strnlen(d.appVersion, sizeof d.appVersion) <= 14, "versions of at most 14");
-}
-
-void adoptWidgets(QWidget *holder, USB_console &console)
-{
-    for (QWidget *w : std::initializer_list<QWidget *>{ console.statusLabel, console.messageLabel, console.progressBar })
-        w->setParent(holder);
 }
 
 } // namespace fuzz

@@ -9,9 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 
-class QWidget;
-class USB_console;
-
 namespace fuzz {
 
 // Makes the sample sysroot and a working directory with tmp/ in a temporary
@@ -29,8 +26,6 @@ int runChecked(void (*run)(const uint8_t *, size_t), const uint8_t *data, size_t
 // Every field of the configuration record within the values it is saved as;
 // a host's frame may also leave the "not given" -1 of a keyword.
 void checkRecord(bool fromHost);
-// The console's status widgets go to a hidden holder, deleted with it.
-void adoptWidgets(QWidget *holder, USB_console &console);
 
 } // namespace fuzz
 

@@ -7,10 +7,8 @@
 
 #include "console_probe.h"
 #include "fuzz_support.h"
-#include "hdw_config.h"
 #include "xmodem.h"
 
-#include <QWidget>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -63,10 +61,8 @@ void checkReceiver(USB_console &c, int announced)
 
 void receive(const std::vector<uint8_t> &stream, int announced)
 {
-    HDW_config hw;
-    QWidget holder;
-    USB_console console(nullptr, &hw);
-    fuzz::adoptWidgets(&holder, console);
+    PanelConsole panel;
+    USB_console &console = panel.console;
     ConsoleProbe::serialFd(console) = serialPipe[0];
 
     size_t sent = 0;

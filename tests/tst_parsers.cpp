@@ -1,7 +1,6 @@
 // In process: the parameter parsers, the frame collector, the command table and the frame handlers.
 
 #include "console_probe.h"
-#include "hdw_config.h"
 #include "panelsession.h"
 #include "stdoutcapture.h"
 
@@ -38,19 +37,17 @@ class tst_parsers : public QObject
     Q_OBJECT
     TestSysroot sysroot;
     PtyLink link;
-    HDW_config *hw = nullptr;
+    std::unique_ptr<PanelConsole> panel;
     USB_console *console = nullptr;
     CountingButton button;
 
 private slots:
-    void cleanupTestCase() { delete console; delete hw; }
     void initTestCase()
     {
         sysroot.activate();
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot.root() + '/')); // for the Reboot button
         QVERIFY(link.open() && link.linkAs(sysroot.path("dev/ttyGS0")));
-        hw = new HDW_config;
-        console = new USB_console(nullptr, hw);
+        console = &(panel = std::make_unique<PanelConsole>())->console;
         button.setEnabled(false);
         // These slots belong to other parts and would start receptions or programs.
         const char *const handOvers[][2] = {

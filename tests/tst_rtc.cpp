@@ -33,15 +33,6 @@ class tst_rtc : public QObject
     static QByteArray leapDayClock() { return QByteArray::number(QDateTime(QDate(2024, 2, 29), QTime(13, 5, 7)).toSecsSinceEpoch()) + '\n'; }
 
 private slots:
-    void withoutChip()
-    {
-        // Registers 0..3 readable (timer flag up, battery low), the probe's fifth is not.
-        const QByteArray regs("\x62\x02\x02\x04", 4);
-        QCOMPARE(startChip(regs), QStringList{ "No Ext. RTC" });
-        QVERIFY(!cfg->isExternalRTC_presence() && !cfg->findChild<QTimer *>());
-        QCOMPARE(sys->clockRegisters(), regs);
-    }
-
     void lowBatteryStartAndCheck()
     {
         auto control = [this] { return (sys->clockRegisters().left(5) + sys->clockRegisters().mid(0x18, 2)).toHex(' '); };
@@ -166,15 +157,6 @@ private slots:
         QCOMPARE(printedLines([&] { QCOMPARE(cfg->writeByteToRTC_EEPROM(0x31, 0x15), 0); }), QStringList{ "RTC: EEPROM 0x31 not written" });
         QVERIFY2(elapsed.elapsed() >= 900 && elapsed.elapsed() < 3000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(sys->clockRegisters(), image("00000080"));
-    }
-
-    // BCD written in hexadecimal reads as the decimal number.
-    void bcd()
-    {
-        startChip(image(""));
-        for (int v : { 0, 7, 10, 31, 59, 99, 1970, 2024, 2099, 9999 })
-            QCOMPARE(QString::number(cfg->int_to_4_byte_bcd(v), 16) + ' ' + QString::number(cfg->int_to_bcd(v % 100), 16),
-                     QString::number(v) + ' ' + QString::number(v % 100));
     }
 };
 

@@ -2,14 +2,10 @@
 // nothing until the host has saved.
 
 #include "console_probe.h"
-#include "hdw_config.h"
 #include "kvx_recovery.h"
 #include "testsysroot.h"
 
-#include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 class tst_window : public QObject

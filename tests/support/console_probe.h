@@ -4,9 +4,12 @@
 // The console's friend, for the tests and the fuzz targets: the state its
 // parts keep, and the steps their timers and the host's bytes would start.
 
+#include "hdw_config.h"
 #include "usb_console.h"
 
-#include <QtGlobal>
+#include <QLabel>
+#include <QProgressBar>
+#include <QWidget>
 
 class ConsoleProbe
 {
@@ -32,6 +35,19 @@ public:
         c.remainSize = static_cast<unsigned int>(c.totalSize = size);
         c.runtimeLoad = runtime;
         c.StartXmodem();
+    }
+};
+
+// A console on the active sysroot, its status widgets in a hidden window as on the panel.
+struct PanelConsole
+{
+    HDW_config hw;
+    QWidget window;
+    USB_console console{ nullptr, &hw };
+    PanelConsole()
+    {
+        for (QWidget *w : std::initializer_list<QWidget *>{ console.statusLabel, console.messageLabel, console.progressBar })
+            w->setParent(&window);
     }
 };
 

@@ -20,8 +20,7 @@ namespace {
 // The host writes into [1]; the console reads [0] (its replies there fail, as lost ones would).
 int serialPipe[2] = { -1, -1 };
 
-const char target[] = "fuzz.bin";
-const char targetPath[] = "tmp/fuzz.bin";
+const char target[] = "fuzz.bin", targetPath[] = "tmp/fuzz.bin";
 
 size_t pending()
 {
@@ -52,11 +51,9 @@ void checkFile(int announced)
 void checkReceiver(USB_console &c, int announced)
 {
     fuzz::expect(ConsoleProbe::rxCount(c) >= 0 && ConsoleProbe::rxCount(c) <= xmodem::PacketSize, "a packet never outgrows 1029 bytes");
-    fuzz::expect(ConsoleProbe::rxExpected(c) == 0 || ConsoleProbe::rxExpected(c) == xmodem::DataSize,
-                 "a packet carries 1024 data bytes");
+    fuzz::expect(ConsoleProbe::rxExpected(c) == 0 || ConsoleProbe::rxExpected(c) == xmodem::DataSize, "1024 data bytes a packet");
     fuzz::expect(ConsoleProbe::rxErrors(c) <= 4, "the fourth rejected packet ends the reception");
-    fuzz::expect(ConsoleProbe::remainSize(c) <= static_cast<unsigned int>(announced),
-                 "the bytes still to write never exceed the announced size");
+    fuzz::expect(ConsoleProbe::remainSize(c) <= static_cast<unsigned int>(announced), "never more to write than announced");
 }
 
 void receive(const std::vector<uint8_t> &stream, int announced)
@@ -68,11 +65,8 @@ void receive(const std::vector<uint8_t> &stream, int announced)
     size_t sent = 0;
     bool open = true;
     while (open && (sent < stream.size() || pending() > 0)) {
-        if (sent < stream.size()) {
-            const ssize_t n = ::write(serialPipe[1], stream.data() + sent, stream.size() - sent);
-            if (n > 0)
-                sent += static_cast<size_t>(n);
-        }
+        const ssize_t n = sent < stream.size() ? ::write(serialPipe[1], stream.data() + sent, stream.size() - sent) : 0;
+        sent += static_cast<size_t>(qMax<ssize_t>(n, 0));
         while (pending() > 0) {
             if (ConsoleProbe::rxMode(console) == 0) {
                 checkFile(announced);

@@ -61,13 +61,17 @@ private slots:
         QCOMPARE(control(), QByteArray("6a 03 00 00 5a 60 54"));
     }
 
-    // The host's date-time text and time-zone offset.
+    // The host's date-time text and time-zone offset; with a chip whose battery-low countdown ran down,
+    // the registers after (0x00..0x03 and 0x18..0x19: the block reset to F9 00 00 20, the EEPROM unlock
+    // leaving control 1 at 99) when the console resets the reminder, or not, or the check is off.
     void setDateTime_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("result"); // the clock is set
         QTest::addColumn<int>("offset");  // 30: unchanged, no file, no signal
-        auto row = [](const char *name, const char *text, bool result, int offset) { QTest::newRow(name) << QString(text) << result << offset; };
+        QTest::addColumn<QString>("chip"); // none, or "reset|check|registers after"
+        auto row = [](const char *name, const char *text, bool result, int offset, const char *chip = "") {
+            QTest::newRow(name) << QString(text) << result << offset << QString(chip); };
         row("leap day", "2024-02-29 13:05:07:250 60", true, 60);
         row("no such day, offset kept", "2024-02-30 13:05:07:000 60", false, 60);
         row("no milliseconds", "2024-02-29 13:05:07 60", false, 60);
@@ -77,52 +81,38 @@ private slots:
         row("-721", "2024-02-29 13:05:07:250 -721", false, 30);
         row("not a number", "2024-02-29 13:05:07:250 6O", false, 30);
         row("date only", "2024-02-29", false, 30);
+        row("chip, reminder reset", "2024-02-29 13:05:07:250 60", true, 60, "1|1|99000020 0000");
+        row("chip, reminder restored", "2024-02-29 13:05:07:250 60", true, 60, "0|1|fb020020 6054");
+        row("chip, check off", "2024-02-29 13:05:07:250 60", true, 60, "0|0|99000020 0000");
     }
     void setDateTime()
     {
         QFETCH(QString, text);
         QFETCH(bool, result);
         QFETCH(int, offset);
+        QFETCH(QString, chip);
+        const QStringList flags = chip.split('|');
         zone("UTC");
-        startChip(QByteArray());
+        startChip(chip.isEmpty() ? QByteArray() : image("00000004")); // a battery-low start: the countdown runs
+        QByteArray regs = sys->clockRegisters();
+        if (!chip.isEmpty()) {
+            hwcfg_data.batLowCheck = flags[1] == "1";
+            regs[0x18] = regs[0x19] = 0;
+            sys->writeFile("dev/i2c-2", regs);
+        }
         cfg->setTimeZone(30);
         QSignalSpy changed(cfg.data(), SIGNAL(timeZoneChanged(int)));
-        QCOMPARE(cfg->setExternalRTC(true, true, &text), result);
+        QCOMPARE(cfg->setExternalRTC(chip.isEmpty() || flags[0] == "1", true, &text), result);
         QCOMPARE(cfg->currentTimeZone(), offset);
         QCOMPARE(sys->readAppFile("timezone.cfg"), offset == 30 ? QByteArray() : QByteArray::number(offset));
         QCOMPARE(changed.count(), offset == 30 ? 0 : 1);
         QCOMPARE(sys->readFile("sim/system_clock"), result ? leapDayClock() : QByteArray());
-    }
-
-    // The registers after a date is set on a chip whose battery-low countdown ran down.
-    void chipRegisters_data()
-    {
-        QTest::addColumn<bool>("resetReminder");
-        QTest::addColumn<bool>("check");
-        QTest::addColumn<QByteArray>("after"); // registers 0x00..0x03 and 0x18..0x19
-        // The block is reset to F9 00 00 20; the EEPROM unlock leaves control 1 at 99.
-        QTest::newRow("console: reminder reset") << true << true << QByteArray("99000020 0000");
-        QTest::newRow("reminder restored") << false << true << QByteArray("fb020020 6054");
-        QTest::newRow("check off") << false << false << QByteArray("99000020 0000");
-    }
-    void chipRegisters()
-    {
-        QFETCH(bool, resetReminder);
-        QFETCH(bool, check);
-        QFETCH(QByteArray, after);
-        zone("UTC");
-        startChip(image("00000004")); // a battery-low start: the countdown runs
-        hwcfg_data.batLowCheck = check;
-        QByteArray regs = sys->clockRegisters();
-        regs[0x18] = regs[0x19] = 0;
-        sys->writeFile("dev/i2c-2", regs);
-        QString text = QStringLiteral("2024-02-29 13:05:07:250 60");
-        QVERIFY(cfg->setExternalRTC(resetReminder, true, &text));
+        if (chip.isEmpty())
+            return;
         regs = sys->clockRegisters();
         QCOMPARE(regs.mid(0x08, 7).toHex(), QByteArray("07051329040224")); // Thursday = 4
-        QCOMPARE(regs.mid(0x00, 4).toHex() + ' ' + regs.mid(0x18, 2).toHex(), after);
+        QCOMPARE(regs.mid(0x00, 4).toHex() + ' ' + regs.mid(0x18, 2).toHex(), flags[2].toLatin1());
         QCOMPARE(regs.mid(0x30, 4).toHex(), QByteArray("02159715"));
-        QCOMPARE(sys->readFile("sim/system_clock"), leapDayClock());
     }
 
     void syncClock_data()

@@ -1,9 +1,5 @@
-// Every reader of the configuration files in the working directory:
-// sys_conf.txt, device_name.txt, lowBatteryConf.txt, version.txt and
-// timezone.cfg, each read once by the HDW_config constructor.
-//
-// Input: one byte that chooses the file, then the file's contents. The other
-// four files are absent, so their readers take their defaults.
+// The readers of the configuration files, run by HDW_config's constructor.
+// Input: a byte choosing the file, then its contents; the other four are absent.
 
 #include "fuzz_support.h"
 #include "hdw_config.h"
@@ -24,12 +20,10 @@ void run(const uint8_t *data, size_t size)
     for (const char *file : files)
         fuzz::removeFile(QString::fromLatin1(file));
     fuzz::writeFile(QString::fromLatin1(files[data[0] % (sizeof files / sizeof *files)]), data + 1, size - 1);
-    // Whatever a file holds, the record comes out with values that the panel,
-    // the hardware report and the next save can use.
+    // Whatever a file holds, the record keeps values the report and the next save can use.
     HDW_config hw;
     fuzz::checkRecord(false);
-    fuzz::expect(strcmp(hwcfg_data.serialNo, fusedSerial) == 0, "the serial number comes from the fuses only");
-    fuzz::expect(hw.currentTimeZone() >= -720 && hw.currentTimeZone() <= 720, "time-zone offset within 12 hours");
+    fuzz::expect(strcmp(hwcfg_data.serialNo, fusedSerial) == 0 && qAbs(hw.currentTimeZone()) <= 720, "serial from the fuses, zone within 12 h");
 }
 
 QByteArray prepare()

@@ -1,13 +1,8 @@
-// The file-name lookup of the font removal list: the last element of a font
-// file's path, whatever separators, blanks and encodings the path holds.
-//
-// Input: the path, read as UTF-8 and, separately, as Latin-1.
+// The font removal list's file name: the last element of a path, whatever its
+// separators, blanks and encoding. Input: the path, read as UTF-8 and as Latin-1.
 
 #include "fuzz_support.h"
-#include "hdw_config.h"
-#include "usb_console.h"
-
-#include <QWidget>
+#include "console_probe.h"
 
 namespace {
 
@@ -30,9 +25,7 @@ void run(const uint8_t *data, size_t size)
 
 QByteArray prepare()
 {
-    // Kept for the whole run, like the panel's one console.
-    console = new USB_console(nullptr, new HDW_config);
-    fuzz::adoptWidgets(new QWidget, *console);
+    console = &(new PanelConsole)->console;
     return "/opt/kvx_recovery/fonts/DejaVuSans.ttf";
 }
 

@@ -1,17 +1,13 @@
-// In process: font family report, font file names, the removal list and the project list, on a console whose
-// link is a pseudo-terminal. The fixtures lie beside this test program, where the console looks for them.
+// In process: the font family report, the removal list and the project list. The fixtures lie beside
+// this test program, where the console looks for them.
 
 #include "console_probe.h"
-#include "hdw_config.h"
 #include "panelsession.h"
-#include "usb_console.h"
 
-#include <QLabel>
-#include <QProgressBar>
 #include <QtTest>
 
-// Steps GFFS, GPFL or RMFS "index:text", with the properties "userFonts" and "systemFonts" and the files a shell
-// makes beside the executable beforehand; the replies, and what the removal list file then holds (null: no file).
+// Steps GFFS, GPFL or RMFS "index:text", with the font properties and the files a shell makes
+// beforehand; the replies, and what the removal list file then holds (null: no file).
 struct Exchange { QVariant user, system; QString files; QString steps; QByteArray replies, removal; };
 Q_DECLARE_METATYPE(Exchange)
 
@@ -20,22 +16,17 @@ static QString besideApp(const QString &relative) { return QCoreApplication::app
 class tst_fonts : public QObject
 {
     Q_OBJECT
-    QWidget window; // owns the status widgets, as on the panel
     TestSysroot sysroot;
     PtyLink link;
-    std::unique_ptr<HDW_config> hw;
-    std::unique_ptr<USB_console> console;
+    std::unique_ptr<PanelConsole> panel;
+    USB_console *console = nullptr;
 
 private slots:
     void initTestCase()
     {
         sysroot.activate();
-        QVERIFY(link.open());
-        QVERIFY(link.linkAs(sysroot.path("dev/ttyGS0")));
-        hw = std::make_unique<HDW_config>();
-        console = std::make_unique<USB_console>(nullptr, hw.get());
-        for (QWidget *w : QList<QWidget *>{ console->messageLabel, console->statusLabel, console->progressBar })
-            w->setParent(&window);
+        QVERIFY(link.open() && link.linkAs(sysroot.path("dev/ttyGS0")));
+        console = &(panel = std::make_unique<PanelConsole>())->console;
         cleanup();
     }
 
@@ -53,8 +44,8 @@ private slots:
     {
         QTest::addColumn<Exchange>("x");
         const QVariantMap fonts{
-            { "Alpha", QStringList{ "/f/Alpha.ttf", "/f/Zed.ttf ", "/f/Alpha-Bold.ttf" } }, { "Alpha Sans", {} },
-            { "beta", {} }, { QString::fromUtf8("Ärger"), {} }, { "Beta", QStringList{ "C:\\f\\beta.otf" } },
+            { "Alpha", QStringList{ "/f/Alpha.ttf", "/f/Zed.ttf ", "/f/Alpha-Bold.ttf" } }, { "Alpha Sans", {} }, { "beta", {} },
+            { QString::fromUtf8("Ärger"), {} }, { "Beta", QStringList{ "C:\\f\\beta.otf" } },
             { "Gamma", QStringList{ "/f/Shared.ttf", "/f/Gamma.ttf" } }, { "Delta", QStringList{ "/g/Shared.ttf" } },
             { "Names", QStringList{ "/", " / \\ /", "/f/..", "/f/a\nb.ttf", "/a/fonts/", "fonts2\\ / ", "  Sans.ttf \t",
                                     "/f/My Font.otf", QString::fromUtf8("/f/Ärger.ttf") } } };
@@ -69,8 +60,7 @@ private slots:
         const QByteArray A("<RMFS_ACK>"), N("<RMFS_NAK>"), alpha("Alpha-Bold.ttf\nAlpha.ttf\nZed.ttf");
         const QString dir = "mkdir fonts", old = "mkdir fonts && printf old >fonts/removal";
         row("0 then 1, sorted", "0:Alpha|1:Beta", A + A, dir, alpha + "\nbeta.otf");
-        row("END closes a sequence", "0:Alpha|1:Beta|2:END|3:Gamma|1:Gamma", A + A + A + N + N, dir,
-            alpha + "\nbeta.otf");
+        row("END closes a sequence", "0:Alpha|1:Beta|2:END|3:Gamma|1:Gamma", A + A + A + N + N, dir, alpha + "\nbeta.otf");
         row("2 out of sequence", "0:Alpha|2:Beta", A + N, dir, alpha);
         row("0 with END empties, file untouched", "0:Alpha|0:END|1:Beta", A + A + N, dir, alpha);
         row("new sequence replaces", "0:Alpha|1:Beta|0:Gamma", A + A + A, dir, "Gamma.ttf\nShared.ttf");
@@ -107,7 +97,6 @@ private slots:
         QCOMPARE(list.open(QIODevice::ReadOnly) ? list.readAll() : QByteArray(), x.removal);
         QCOMPARE(QFileInfo(list).isFile(), !x.removal.isNull());
         QCOMPARE(QFileInfo::exists(besideApp("fonts")), x.files.contains("fonts")); // never made here
-        // A list of names to save that was not saved is reported.
         QCOMPARE(console->deleteFontFiles(), !x.removal.isNull() || !x.steps.contains(':'));
     }
 };

@@ -1,16 +1,10 @@
-// In process: the installer's steps 2 to 5 on real gzip tar packages whose
-// scripts leave marker files. The upgrade timer is fired by the test as soon
-// as a step has armed it, after noting the state and delay it was given.
+// In process: the installer's steps 2 to 5 on real packages whose scripts leave marker files. The
+// test fires the upgrade timer as soon as a step arms it, noting the state and delay given.
 
 #include "console_probe.h"
-#include "hdw_config.h"
-#include "usb_console.h"
 #include "stdoutcapture.h"
 #include "testsysroot.h"
 
-#include <QLabel>
-#include <QProgressBar>
-#include <QTimer>
 #include <QtTest>
 #include <csignal>
 
@@ -19,7 +13,7 @@ class tst_installer : public QObject
     Q_OBJECT
     TestSysroot sysroot;
     QString realTar;
-    HDW_config *hw = nullptr;
+    std::unique_ptr<PanelConsole> panel;
     USB_console *console = nullptr;
 
 private slots:
@@ -27,15 +21,8 @@ private slots:
     {
         sysroot.activate();
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot.root() + '/'));
-        realTar = QStandardPaths::findExecutable("tar");
-        QVERIFY(!realTar.isEmpty());
-        hw = new HDW_config;
-        console = new USB_console(nullptr, hw);
-    }
-    void cleanupTestCase()
-    {
-        qDeleteAll(QObjectList{ console->messageLabel, console->statusLabel, console->progressBar, console });
-        delete hw;
+        QVERIFY(!(realTar = QStandardPaths::findExecutable("tar")).isEmpty());
+        console = &(panel = std::make_unique<PanelConsole>())->console;
     }
 
     void steps_data()
@@ -43,7 +30,7 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("trail"); // state/delay of each step armed after step 2
         QTest::addColumn<QString>("logs");  // after "CXM: "
-        QTest::addColumn<QString>("status"); // on the window before the reboot step, and the message
+        QTest::addColumn<QString>("status"); // status and message before the reboot step
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("files"); // left in the working directory
         const QString all = "Un-tar pre_install-End|pre install-End|Un-tar all-End|Post install-End|Reboot-End";
@@ -59,10 +46,6 @@ private slots:
     void steps()
     {
         QFETCH(QString, fault);
-        QFETCH(QString, trail);
-        QFETCH(QString, logs);
-        QFETCH(QString, status);
-        QFETCH(QString, message);
         QFETCH(QString, files);
 
         // Each package is unpacked in a working directory of its own.
@@ -94,8 +77,7 @@ private slots:
 
         StdoutCapture out;
         console->onUpgradeStatusChange(UpgradePreInstall);
-        QStringList taken;
-        QStringList before; // the window before the reboot step
+        QStringList taken, before; // the window before the reboot step
         const QTimer *timer = ConsoleProbe::upgradeTimer(*console);
         while (timer->isActive() && taken.size() < 5) {
             taken << QString("%1/%2").arg(ConsoleProbe::upgradeState(*console)).arg(timer->interval());
@@ -105,9 +87,10 @@ private slots:
             qstrncpy(ConsoleProbe::fileName(*console), "other.tgz", 52);
             ConsoleProbe::upgradeStep(*console);
         }
-        QCOMPARE(taken.join(' '), trail);
-        QCOMPARE(out.lines().filter(QRegularExpression("^CXM: ")).join('|').remove("CXM: "), logs);
-        QCOMPARE(before, QStringList({ status, message }));
+        QTEST(taken.join(' '), "trail");
+        QTEST(out.lines().filter(QRegularExpression("^CXM: ")).join('|').remove("CXM: "), "logs");
+        QTEST(before.value(0), "status");
+        QTEST(before.value(1), "message");
         QCOMPARE(console->statusLabel->text(), QStringLiteral("Reboot now..."));
         QCOMPARE(sysroot.rebootCount(), reboots + 1);
         const QString dir = QFileInfo(work.path()).fileName() + '/';

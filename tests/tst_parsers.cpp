@@ -1,16 +1,13 @@
-// In process: the parameter parsers, the frame collector, the command table
-// and the frame handlers.
+// In process: the parameter parsers, the frame collector, the command table and the frame handlers.
 
 #include "console_probe.h"
-#include "hdw_config.h"
 #include "panelsession.h"
 #include "stdoutcapture.h"
 
 #include <QPushButton>
 #include <QtTest>
 
-// Collects a frame from a known state: idle, and file fields a reception
-// start would overwrite.
+// Collects a frame from idle, with file fields a reception start would overwrite.
 static void feed(USB_console &c, const QByteArray &bytes)
 {
     ConsoleProbe::consoleState(c) = ConsoleIdle;
@@ -40,34 +37,28 @@ class tst_parsers : public QObject
     Q_OBJECT
     TestSysroot sysroot;
     PtyLink link;
-    HDW_config *hw = nullptr;
+    std::unique_ptr<PanelConsole> panel;
     USB_console *console = nullptr;
     CountingButton button;
 
 private slots:
-    void cleanupTestCase() { delete console; delete hw; }
-
     void initTestCase()
     {
-        QVERIFY(sysroot.isValid());
         sysroot.activate();
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot.root() + '/')); // for the Reboot button
         QVERIFY(link.open() && link.linkAs(sysroot.path("dev/ttyGS0")));
-        hw = new HDW_config;
-        console = new USB_console(nullptr, hw);
+        console = &(panel = std::make_unique<PanelConsole>())->console;
         button.setEnabled(false);
         // These slots belong to other parts and would start receptions or programs.
         const char *const handOvers[][2] = {
             { SIGNAL(ConsoleStartXmodem()), SLOT(StartXmodem()) }, { SIGNAL(ConsoleAskSync(bool)), SLOT(SysCmdSysn(bool)) },
-            { SIGNAL(ConsoleAskReboot()), SLOT(SysCmdReboot()) }, { SIGNAL(ConsoleSetBacklight(int)), SLOT(OutputBackLight(int)) },
-        };
+            { SIGNAL(ConsoleAskReboot()), SLOT(SysCmdReboot()) }, { SIGNAL(ConsoleSetBacklight(int)), SLOT(OutputBackLight(int)) } };
         for (const auto &h : handOvers)
             QVERIFY(QObject::disconnect(console, h[0], console, h[1]));
     }
 
-    // The parser (with its range), the value it gives ("null": no text) and how far it moved (-1: no
-    // position). "end" rows fill cmdBuf to its last byte with no terminator, and the frame index
-    // behind it holds ">>>>": a parser that looked past the buffer would take those for brackets.
+    // Parser (and range), value ("null": no text), how far it moved (-1: none). "end" rows fill cmdBuf to its
+    // last byte unterminated, the index behind it holding ">>>>": a parser looking past would see brackets.
     void parameters_data()
     {
         QTest::addColumn<QString>("parser");
@@ -109,8 +100,7 @@ private slots:
         memset(ConsoleProbe::cmdBuf(*console), atEnd ? '7' : 0, 256);
         memcpy(p, param.constData(), size_t(param.size()));
         ConsoleProbe::cmdIndex(*console) = 0x3E3E3E3E;
-        char *next = nullptr;
-        char *text = nullptr;
+        char *next = nullptr, *text = nullptr;
         unsigned long long big = 7;
         int out = 12345;
         if (words.first() == "string")
@@ -128,10 +118,9 @@ private slots:
         QTEST(next ? int(next - p) : -1, "advance");
     }
 
-    // What a frame leaves besides its echo: "state/index" of the collector, file fields
-    // "name|hash|size/remaining|runtime" after the reception's start, a signal's first arguments
-    // ("emitted" without any), settings "alarm2 dio3dir/level pwm1" (in row order), or the button's;
-    // and a line it prints ("CXM: Wrong Cmd" never unless expected).
+    // What a frame leaves besides its echo: collector "state/index", file fields "name|hash|size/remaining|runtime"
+    // after a reception's start, a signal's first arguments ("emitted" without), settings "alarm2 dio3dir/level
+    // pwm1" (in row order) or the button's; and a line it prints ("CXM: Wrong Cmd" only when expected).
     void frames_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -143,9 +132,7 @@ private slots:
                             const QString &expected, const QString &log = {}) {
             QTest::newRow(name) << input << reply << QString(probe) << expected << log; };
         const QString wrong = "CXM: Wrong Cmd";
-        const QByteArray a254(254, 'A');
-        const QByteArray name51(51, 'n');
-        const QByteArray digest("0123456789abcdef0123456789ABCDEF");
+        const QByteArray a254(254, 'A'), name51(51, 'n'), digest("0123456789abcdef0123456789ABCDEF");
         row("idle text", "ab>\r", "", "state", "0/0");
         row("lower-case word", "#sinf#", "\n\r", "", "", wrong);
         row("word with extra byte", "#SVCFX#", "<SVCF:NOR>\n\r", "", "", "HWI: Conf. Saved");

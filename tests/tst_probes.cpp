@@ -1,13 +1,8 @@
-// The system probes on sample sysroot files, read afresh at every call, the
-// backlight device, and the hardware report the host gets from them.
+// The system probes on sample sysroot files, the backlight device, and the hardware report.
 
-#include "hdw_config.h"
+#include "console_probe.h"
 #include "panelsession.h"
 #include "stdoutcapture.h"
-#include "usb_console.h"
-
-#include <QLabel>
-#include <QProgressBar>
 
 #include <QtTest>
 #include <sys/statvfs.h>
@@ -48,17 +43,6 @@ private slots:
         HDW_config hw;
         QCOMPARE(hw.checkSysRam(), meminfo.isNull() ? -1 : 0);
         QCOMPARE((Figures{ hw.readTotalRamSize(), hw.property("free_ram_size").value<unsigned long>() }), totalAndFree);
-    }
-
-    // A device lost after a good reading reads 0.
-    void display()
-    {
-        root.writeFile("dev/fb0", "800 480 32\n");
-        HDW_config hw;
-        auto lcd = [&hw] { return Figures{ hw.readLcdVerticalSize(), hw.readLcdHorizontalSize(), hw.readLcdColorDepth() }; };
-        QCOMPARE(lcd(), (Figures{ 480, 800, 32 }));
-        QFile::remove(root.path("dev/fb0"));
-        QCOMPARE(lcd(), (Figures{ 0, 0, 0 }));
     }
 
     // Samples in turn; a malformed line gives 0 and keeps the last good sample.
@@ -156,9 +140,7 @@ private slots:
         PtyLink link;
         QVERIFY(link.open() && link.linkAs(sys.path("dev/ttyGS0")));
         sys.activate();
-        HDW_config hw;
-        USB_console console(nullptr, &hw);
-        console.ReportHwCfg();
+        PanelConsole().console.ReportHwCfg();
         for (QDeadlineTimer deadline(3000); !link.buffer().endsWith("<HWCFEND>") && !deadline.hasExpired();)
             link.fill(20);
         // The flash figures of the live file system: the total exact, the free space roughly (the machine is shared).
@@ -170,7 +152,6 @@ private slots:
         QCOMPARE(link.buffer(), "<SER_NO:0214000510000001><MODELS:MVK 200><FIRMWD:4.1.0.7><DEVAPP:2.3.1><DESAPP:2.0.0.2552>" + middle
                  + "<ALM_CH:2><PWM_CH:4><DIO_CH:16><TRAMSZ:498000><FRAMSZ:218000>" + flash.captured(0).toLatin1()
                  + "<PHYADD:00:00:00:00:00:00><BKLT:70><RTRPW:><UPDPW:><REPORT:0><LOTIZO:-300><HWCFEND>");
-        qDeleteAll(QList<QWidget *>{ console.statusLabel, console.messageLabel, console.progressBar });
     }
 };
 

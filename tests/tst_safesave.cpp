@@ -1,6 +1,5 @@
-// Configuration saves replace their files in one step: a save that fails, or
-// a process that dies in the middle of one, leaves the old file as it was,
-// and every save keeps the file's symbolic link and permissions.
+// Saves replace their files in one step: a failed save, or a process dying in one, leaves the old
+// file as it was, and every save keeps the file's symbolic link and permissions.
 
 #include "hdw_config.h"
 #include "stdoutcapture.h"
@@ -44,8 +43,7 @@ private slots:
         QFETCH(int, conf);
         QFETCH(QString, fault);
         const Conf &c = confs[conf];
-        // The panel's file lives elsewhere with an unusual mode, and its name only points at it; or a
-        // directory with content stands where it should be replaced.
+        // The file lives elsewhere with an unusual mode, its name a link to it; or a directory stands there.
         const QString stored = fault == "directory" ? c.file + "/kept" : "persist/" + c.file;
         const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
         TestSysroot sys;
@@ -91,8 +89,7 @@ private slots:
             signal(SIGXFSZ, oldHandler);
             QVERIFY2(fault == "refused" || out.join('|') == (fault == "none" ? c.saveLine : c.failLine), qPrintable(out.join('|')));
             QVERIFY2(fault == "none" || got == c.failed, qPrintable(got));
-            // No temporary file, no other name.
-            QCOMPARE(entries(QString()), before);
+            QCOMPARE(entries(QString()), before); // no temporary file, no other name
             QCOMPARE(entries(QFileInfo(stored).path()), QStringList{ QFileInfo(stored).fileName() });
         }
         const QByteArray now = sys.readAppFile(stored);

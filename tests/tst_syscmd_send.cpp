@@ -1,41 +1,33 @@
-// In process: the console's modes, system commands and file sender on a
-// temporary sysroot, with the host at the other end of a pseudo-terminal.
+// In process: the console's system commands and file sender, the host on a pseudo-terminal.
 
 #include "console_probe.h"
-#include "hdw_config.h"
-#include "usb_console.h"
 #include "xmodem.h"
 #include "panelsession.h"
 #include "stdoutcapture.h"
 
 #include <QtTest>
-#include <QtWidgets>
+#include <QPushButton>
 #include <csignal>
-#include <ctime>
 #include <unistd.h>
 
-// kind U: the command line `text`; S: sync, `text` the script found as sync; F: the
-// CPU identity from the fuse texts "CFG0|CFG1" (no CFG1 file without '|'); `asked`:
-// by the host, who gets a reply, rather than by the console itself.
+// kind U: the command line `text`; S: sync, `text` the sync script; F: CPU identity from fuse texts
+// "CFG0|CFG1" (no CFG1 without '|'); `asked`: by the host, who gets a reply.
 struct RunCase { char kind; QByteArray text; bool asked; int finishMs; QByteArray reply; int result; QString log; };
-// The size announced (-1: no such file, -2: a directory) and when the packets are read,
-// the packets announced (0: refused), MODEs asked first, the host's bytes (A: ACK, N: NAK,
-// X: CAN, none: silence, *: 'C', an ACK per packet), the answer to each (a packet, E: the
-// EOT, -: none, *: all, then E), progress shown (MODE 2), a piece of the log.
+// Size announced (-1: none, -2: a directory) and when read, packets announced (0: refused), MODEs first,
+// the host's bytes (A ACK, N NAK, X CAN, *: 'C' and an ACK per packet), the answer to each (packet
+// number, E: EOT, -: none, *: all then E), progress shown, a piece of the log.
 struct SendCase { int size, actual, total; QByteArray modes, host, sent; bool progress; QString log; };
 Q_DECLARE_METATYPE(RunCase)
 Q_DECLARE_METATYPE(SendCase)
 
-// Each case gets a console on a fresh sysroot whose dev/ttyGS0 is `host`.
 class tst_syscmd_send : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<TestSysroot> sysroot;
     PtyLink host;
-    std::unique_ptr<HDW_config> hw;
-    std::unique_ptr<QWidget> window; // owns the console's widgets, as the real one does
-    std::unique_ptr<USB_console> c;
+    std::unique_ptr<PanelConsole> panel;
+    USB_console *c = nullptr;
 
     // What the console has sent once n bytes came (within 3 s), or within 100 ms.
     QByteArray take(int n = 0)
@@ -49,15 +41,11 @@ class tst_syscmd_send : public QObject
 private slots:
     void init()
     {
-        c.reset();
+        panel.reset();
         sysroot.reset(new TestSysroot);
         sysroot->activate();
         QVERIFY(host.open() && host.linkAs(sysroot->path("dev/ttyGS0")));
-        hw.reset(new HDW_config(nullptr));
-        window.reset(new QWidget);
-        c.reset(new USB_console(nullptr, hw.get()));
-        for (QWidget *w : std::initializer_list<QWidget *> { c->messageLabel, c->statusLabel, c->progressBar })
-            w->setParent(window.get());
+        c = &(panel = std::make_unique<PanelConsole>())->console;
     }
 
     void run_data()
@@ -76,7 +64,6 @@ private slots:
         QTest::newRow("outlives the limit") << RunCase { 'U', "sh -c \"echo $$ > sleeper.pid; exec sleep 40\"", true, 500, {}, -1,
                                                          "CXM: Unix Cmd [%1]CXM: Unix Cmd Not End" };
         QTest::newRow("sync") << RunCase { 'S', quick, true, 30000, "<SYNC:NOR>", 0, "CMX: Sync OK" };
-        QTest::newRow("sync, not asked") << RunCase { 'S', quick, false, 30000, {}, 0, "CMX: Sync OK" };
         QTest::newRow("sync cannot start") << RunCase { 'S', "#!/nonexistent/sh\n", true, 30000, "<SYNC:ERR><SYNC:ERR>", 0, "CMX: Sync Not Start\nNot End" };
         QTest::newRow("sync does not end") << RunCase { 'S', "#!/bin/sh\nexec sleep 20\n", true, 300, "<SYNC:ERR>", 0, "CMX: Sync Not End" };
         QTest::newRow("CPUI 0x0 and 0x1f") << RunCase { 'F', "0x0\n|0x1f\n", true, 30000, "<CPUI:000000000000001f>", 0, "CFG0:00000000\nCFG1:0000001f" };
@@ -136,10 +123,6 @@ private slots:
         QCOMPARE(QFileInfo(other.fileName()).size(), 0);
         if (other.handle() != oldFd)
             ::close(oldFd);
-        // No notifier spins on the closed descriptor: the loop stays idle.
-        const std::clock_t before = std::clock();
-        QTest::qWait(300);
-        QVERIFY2(std::clock() - before < CLOCKS_PER_SEC * 15 / 100, "the event loop spins");
     }
 
     void rebootButton()
@@ -163,20 +146,15 @@ private slots:
         QTest::addColumn<SendCase>("t");
         const QString done = "\nCXM: End Tx\n";
         QTest::newRow("missing") << SendCase { -1, 0, 0, "", "", "", false, "CXM: File Open Error" };
-        // A directory opens for reading but can be neither measured nor read.
         QTest::newRow("directory") << SendCase { -2, 0, 0, "", "", "", false, "CXM: File Open Error" };
         QTest::newRow("empty") << SendCase { 0, 0, 1, "2", "*", "*", true, done };
-        QTest::newRow("1023") << SendCase { 1023, 1023, 1, "", "*", "*", false, done };
         QTest::newRow("1024, MODE 1 stops progress") << SendCase { 1024, 1024, 2, "21", "*", "*", false, done };
-        QTest::newRow("2048") << SendCase { 2048, 2048, 3, "", "*", "*", false, done };
-        QTest::newRow("blocks wrap") << SendCase { 300 * 1024 + 517, 300 * 1024 + 517, 301, "2", "*", "*", true, done };
         // What the file still holds within the announced size, then padding.
         QTest::newRow("shrunk, MODE 3 keeps progress") << SendCase { 3000, 1500, 3, "23", "*", "*", true, done };
         QTest::newRow("shrunk inside the last packet") << SendCase { 3000, 2100, 3, "", "*", "*", false, done };
         QTest::newRow("grew") << SendCase { 3000, 5000, 3, "", "*", "*", false, done };
         // Before the host's 'C' nothing else counts.
         QTest::newRow("NAK before C") << SendCase { 3000, 3000, 3, "2", "NC", "- 1", true, "CXM: Start Tx" };
-        QTest::newRow("CAN before C") << SendCase { 3000, 3000, 3, "", "XC", "- 1", false, "CXM: Start Tx" };
         QTest::newRow("no C in time") << SendCase { 3000, 3000, 3, "", "", "", false, "CXM: TX File Timeout" };
         QTest::newRow("NAK resends") << SendCase { 3000, 3000, 3, "2", "CNAAA", "1 1 2 3 E", true, "NAK,Retry" };
         QTest::newRow("second C") << SendCase { 3000, 3000, 3, "", "CCA", "1 - 2", false, "CXM:Unknown C" };
@@ -239,8 +217,7 @@ private slots:
         sysroot->makeAppDir("tmp");
         sysroot->writeAppFile("f.bin", "0123456789");
         c->TxFileStart(QByteArray("f.bin").data());
-        // The upload takes the handle over and closes the announced file
-        // (LeakSanitizer tells); the send finds nothing to arm.
+        // The upload takes the handle over, closing the announced file; the send finds nothing to arm.
         host.write("#LOAD<up.txt>12#");
         QTRY_COMPARE(ConsoleProbe::rxMode(*c), 1);
         FILE *upload = ConsoleProbe::txFile(*c);

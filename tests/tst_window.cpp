@@ -1,15 +1,11 @@
-// The recovery window: what the operator sees right after start, and a Reboot
-// button that does nothing until the host has saved.
+// The recovery window right after start, and a Reboot button that does
+// nothing until the host has saved.
 
 #include "console_probe.h"
-#include "hdw_config.h"
 #include "kvx_recovery.h"
 #include "testsysroot.h"
 
-#include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 class tst_window : public QObject
@@ -29,14 +25,11 @@ private slots:
         QStringList texts;
         for (const QLabel *label : window.findChildren<QLabel *>())
             texts << label->text();
-        for (const char *text : { "Recovery Utility 1.2", "MVK 200", "0214000510000001", "4.1.0.7", "Step 3: Press reboot button." })
+        for (const char *text : { "MVK 200", "0214000510000001", "4.1.0.7", "Step 3: Press reboot button." })
             QVERIFY2(texts.contains(text), text);
         USB_console &console = *window.console;
-        QVERIFY(console.statusLabel->isVisible() && !console.progressBar->isVisible());
-        QVERIFY(!console.rebootButton->isEnabled());
-        QTest::mouseClick(console.rebootButton, Qt::LeftButton);
-        // Even a programmatic click reaches nothing until the host saves.
-        console.rebootButton->setEnabled(true);
+        QVERIFY(console.statusLabel->isVisible() && !console.progressBar->isVisible() && !console.rebootButton->isEnabled());
+        console.rebootButton->setEnabled(true); // even a programmatic click reaches nothing until the host saves
         console.rebootButton->click();
         QVERIFY(!ConsoleProbe::upgradeTimer(console)->isActive() && console.statusLabel->text().isEmpty());
     }

@@ -1,13 +1,15 @@
 #ifndef KVX_CONSOLE_PROBE_H
 #define KVX_CONSOLE_PROBE_H
 
-// The console's friend, for the tests and the fuzz targets: the state the
-// collector, the receiver, the sender and the installer keep, and the steps
-// their timers and the host's bytes would otherwise start.
+// The console's friend, for the tests and the fuzz targets: the state its
+// parts keep, and the steps their timers and the host's bytes would start.
 
+#include "hdw_config.h"
 #include "usb_console.h"
 
-#include <QtGlobal>
+#include <QLabel>
+#include <QProgressBar>
+#include <QWidget>
 
 class ConsoleProbe
 {
@@ -25,8 +27,7 @@ public:
     static void startTimeOut(USB_console &c) { c.ReceiveTimeOut(); }
     static void upgradeStep(USB_console &c) { c.upgradeAction(); }
 
-    // Starts a reception into name (tmp/ unless runtime) as the LOAD and RTLD
-    // frames leave it.
+    // Starts a reception into name (tmp/ unless runtime) as the LOAD and RTLD frames leave it.
     static void receive(USB_console &c, const char *name, int size, bool runtime = false, const char *hash = "")
     {
         qstrncpy(c.fileName, name, sizeof c.fileName);
@@ -34,6 +35,19 @@ public:
         c.remainSize = static_cast<unsigned int>(c.totalSize = size);
         c.runtimeLoad = runtime;
         c.StartXmodem();
+    }
+};
+
+// A console on the active sysroot, its status widgets in a hidden window as on the panel.
+struct PanelConsole
+{
+    HDW_config hw;
+    QWidget window;
+    USB_console console{ nullptr, &hw };
+    PanelConsole()
+    {
+        for (QWidget *w : std::initializer_list<QWidget *>{ console.statusLabel, console.messageLabel, console.progressBar })
+            w->setParent(&window);
     }
 };
 

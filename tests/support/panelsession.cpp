@@ -1,17 +1,11 @@
 #include "panelsession.h"
 
-#include "fddevice.h"
 #include "transfer.h"
 #include "xmodem.h"
 
 #include <QBuffer>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <QFile>
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,32 +22,29 @@ bool PtyLink::open()
     // Not inherited by the panel: a master held open by the child itself
     // would keep the link from ever hanging up.
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        close();
-        return false;
-    }
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        return close(), false;
     m_slaveName = QString::fromLocal8Bit(ptsname(m_master));
     m_slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_slave < 0) {
-        close();
-        return false;
-    }
+    if (m_slave < 0)
+        return close(), false;
     // Raw from the start, so nothing is echoed before the panel sets it up.
     struct termios t {};
     tcgetattr(m_slave, &t);
     cfmakeraw(&t);
     tcsetattr(m_slave, TCSANOW, &t);
-    m_buffer.clear();
+    m_device.setFd(m_master);
+    m_host.buffer().clear();
     return true;
 }
 
 void PtyLink::close()
 {
-    if (m_slave >= 0)
-        ::close(m_slave);
-    if (m_master >= 0)
-        ::close(m_master);
+    for (int fd : { m_slave, m_master })
+        if (fd >= 0)
+            ::close(fd);
     m_slave = m_master = -1;
+    m_device.setFd(-1);
 }
 
 bool PtyLink::linkAs(const QString &linkPath) const
@@ -62,36 +53,9 @@ bool PtyLink::linkAs(const QString &linkPath) const
     return QFile::link(m_slaveName, linkPath);
 }
 
-void PtyLink::write(const QByteArray &bytes)
-{
-    for (int done = 0; m_master >= 0 && done < bytes.size();) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        struct pollfd p { m_master, POLLOUT, 0 };
-        if (n > 0)
-            done += static_cast<int>(n);
-        else if (n < 0 && errno == EAGAIN)
-            poll(&p, 1, 100);
-        else
-            break;
-    }
-}
-
 void PtyLink::fill(int ms)
 {
-    struct pollfd p { m_master, POLLIN, 0 };
-    if (m_master >= 0 && eventLoop && ms > 0 && poll(&p, 1, 0) == 0) {
-        QEventLoop loop;
-        QSocketNotifier readable(m_master, QSocketNotifier::Read);
-        QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        loop.exec();
-        ms = 0;
-    }
-    char chunk[4096];
-    if (m_master >= 0 && poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
-        for (ssize_t n; (n = ::read(m_master, chunk, sizeof chunk)) > 0;)
-            m_buffer.append(chunk, static_cast<int>(n));
-    }
+    m_host.fill(QDeadlineTimer(ms));
     if (afterWait)
         afterWait();
 }
@@ -99,10 +63,10 @@ void PtyLink::fill(int ms)
 QByteArray PtyLink::take(const std::function<int(const QByteArray &)> &ready, int ms)
 {
     for (QDeadlineTimer deadline(ms);;) {
-        const int n = ready(m_buffer);
+        const int n = ready(buffer());
         if (n >= 0 || deadline.hasExpired()) {
-            const QByteArray got = m_buffer.left(qMax(n, 0));
-            m_buffer.remove(0, got.size());
+            const QByteArray got = buffer().left(qMax(n, 0));
+            buffer().remove(0, got.size());
             return got;
         }
         fill(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
@@ -205,8 +169,7 @@ QByteArray xmodemPacket(unsigned int block, const QByteArray &data)
 
 bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
 {
-    FdDevice device(link.masterFd(), link.eventLoop);
-    hostlink::Link host(device);
+    hostlink::Link &host = link.host();
     QByteArray seen, bytes = data;
     QBuffer source(&bytes);
     return source.open(QIODevice::ReadOnly)
@@ -217,17 +180,17 @@ bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
 
 bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets)
 {
-    FdDevice device(link.masterFd(), link.eventLoop);
-    hostlink::Link host(device);
+    hostlink::Link &host = link.host();
     host.setTap([packets](const hostlink::Outgoing &what, QByteArray &bytes, hostlink::Tampering &how) {
         how.endStream = what.kind == hostlink::Outgoing::Control && what.packet == packets && bytes == QByteArray(1, char(xmodem::ACK));
     });
     QByteArray reply, got;
     QBuffer sink(&got);
-    if (host.exchange("#GETF<" + name + ">#", QDeadlineTimer(5000), &reply) != hostlink::Link::Ok
-        || reply != "<GETF:" + QByteArray::number(data.size()) + ">" || !sink.open(QIODevice::WriteOnly))
-        return false;
-    const auto outcome = hostlink::receiveFile(host, sink, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
+    const bool started = host.exchange("#GETF<" + name + ">#", QDeadlineTimer(5000), &reply) == hostlink::Link::Ok
+        && reply == "<GETF:" + QByteArray::number(data.size()) + ">" && sink.open(QIODevice::WriteOnly);
+    const auto outcome = started ? hostlink::receiveFile(host, sink, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind
+                                 : hostlink::TransferOutcome::Broken;
+    host.setTap(nullptr);
     return packets == INT_MAX ? outcome == hostlink::TransferOutcome::Done && got == data
                               : outcome == hostlink::TransferOutcome::Ended && got == data.left(got.size());
 }

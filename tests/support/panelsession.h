@@ -1,18 +1,22 @@
 #ifndef KVX_PANEL_SESSION_H
 #define KVX_PANEL_SESSION_H
 
+#include "fddevice.h"
+#include "link.h"
 #include "testsysroot.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <climits>
 #include <functional>
 
-// The host side of a pseudo-terminal. Its slave is what the panel opens as
-// dev/ttyGS0. The test also keeps the slave open itself (never reading it),
-// so the master does not hang up while the panel has the link closed.
+// The host side of a pseudo-terminal, read and written through the host link
+// library. Its slave is what the panel opens as dev/ttyGS0. The test also
+// keeps the slave open itself (never reading it), so the master does not hang
+// up while the panel has the link closed.
 class PtyLink
 {
 public:
@@ -23,36 +27,36 @@ public:
 
     bool open();
     void close();
-    bool isOpen() const { return m_master >= 0; }
     int masterFd() const { return m_master; }
     QString slaveName() const { return m_slaveName; }
     // Points a symbolic link (for example sysroot/dev/ttyGS0) at the slave.
     bool linkAs(const QString &linkPath) const;
 
-    void write(const QByteArray &bytes);
-    // Reads what is readable within ms milliseconds into the buffer.
+    hostlink::Link &host() { return m_host; }
+    void write(const QByteArray &bytes) { m_host.write(bytes, QDeadlineTimer(5000)); }
+    // Reads what arrives within ms milliseconds into the buffer.
     void fill(int ms);
-    QByteArray &buffer() { return m_buffer; }
+    QByteArray &buffer() { return m_host.buffer(); }
 
     // Bytes from the panel: up to and including needle, exactly n, or
     // whatever comes within ms; empty on time-out.
     QByteArray readUntil(const QByteArray &needle, int ms = 5000);
     QByteArray readExactly(int n, int ms = 5000);
     QByteArray readFor(int ms);
-    // Reads until ready(buffer) gives how many bytes to take, or ms pass.
-    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
 
     // A console in the test's own process answers only while the Qt event
     // loop runs: with this set, the waits run it.
-    bool eventLoop = false;
+    bool &eventLoop = m_device.eventLoop;
     // Called after every wait (the session lets the panel's output in).
     std::function<void()> afterWait;
 
 private:
+    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
     int m_master = -1;
     int m_slave = -1;
     QString m_slaveName;
-    QByteArray m_buffer;
+    FdDevice m_device{ -1 };
+    hostlink::Link m_host{ m_device };
 };
 
 // One simulated panel: a sysroot, its terminal and the kvx_recovery_sim

@@ -2,11 +2,8 @@
 // host that stalls, and one that floods garbage; then an ordinary session (cleanup()) still works.
 
 #include "panelsession.h"
-#include "stdoutcapture.h"
-
 #include "xmodem.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 static const char ACK = xmodem::ACK, CAN = xmodem::CAN, EOT = xmodem::EOT;
@@ -14,12 +11,6 @@ static const char ACK = xmodem::ACK, CAN = xmodem::CAN, EOT = xmodem::EOT;
 // Random input must never spell these after a '#': they start transfers, run programs or close the link.
 static bool spellsUnsafe(const QByteArray &bytes) { return QRegularExpression("#(LOAD|RTLD|SYNC|BOOT|GETF|UNIX)").match(QString::fromLatin1(bytes)).hasMatch(); }
 
-static QByteArray randomBytes(quint32 seed, int size)
-{
-    QVector<quint32> words((size + 3) / 4);
-    QRandomGenerator(seed).fillRange(words.data(), words.size());
-    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
-}
 static const QByteArray three = randomBytes(3, 3000); // tmp/three.bin, to download
 
 class tst_faults_e2e : public QObject

@@ -27,7 +27,6 @@ private slots:
         env.remove("KVX_SYSROOT");
         if (!sysroot.isEmpty())
             env.insert("KVX_SYSROOT", sysroot == "EMPTY" ? empty.path() : sysroot);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(KVX_SIM_EXECUTABLE_FOR_TESTS), QStringList());
         QVERIFY(p.waitForFinished(10000));

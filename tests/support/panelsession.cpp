@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -157,6 +158,13 @@ QByteArray PanelSession::command(const QByteArray &frame, int ms)
 {
     send(frame);
     return readUntil(QByteArray("\n\r"), ms);
+}
+
+QByteArray randomBytes(quint32 seed, int size)
+{
+    QVector<quint32> words(size / 4 + 1);
+    QRandomGenerator(seed).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
 }
 
 QByteArray xmodemPacket(unsigned int block, const QByteArray &data)

@@ -100,6 +100,9 @@ private:
     int m_cursor = 0;
 };
 
+// size bytes from a generator seeded with seed: the same on every run.
+QByteArray randomBytes(quint32 seed, int size);
+
 // An XMODEM-1K packet as the panel's protocol builds it: STX, block,
 // complement, the data padded with SUB to 1024 bytes, CRC.
 QByteArray xmodemPacket(unsigned int block, const QByteArray &data);

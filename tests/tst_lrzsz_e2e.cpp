@@ -44,7 +44,7 @@ private slots:
         // Inside the first 400 ms a 'C' is console input and comes back as echo (rx would send it at once).
         QCOMPARE(s.readFor(200), QByteArray());
         s.send("C");
-        QCOMPARE(s.readExactly(1, 300), QByteArray("C"));
+        QCOMPARE(s.link.readExactly(1, 300), QByteArray("C"));
         QCOMPARE(s.readFor(450), QByteArray());
         QTemporaryDir host;
         const QString problem = runLrzsz(s.link, { "rx", "-c", "got.bin" }, host.path(), 50, 30000);

@@ -88,22 +88,6 @@ private slots:
         QCOMPARE(s.readFor(1500), QByteArray());
         QCOMPARE(s.process.state(), QProcess::Running);
     }
-
-    // BOOT ends the process with status 0, for its service to start a fresh
-    // one, which serves the host. (A frame cut by a link failure: tst_faults_e2e.)
-    void bootEndsProcess()
-    {
-        PanelSession s;
-        // Unlike offscreen, the minimal platform leaves nothing for LeakSanitizer to report at the exit.
-        QVERIFY(s.start(true, { "QT_QPA_PLATFORM=minimal" }));
-        s.send("#BOOT#");
-        QCOMPARE(s.readUntil("<BOOT:NOR>", 2000), QByteArray("#BOOT#<BOOT:NOR>"));
-        QVERIFY(s.process.waitForFinished(5000));
-        QCOMPARE(s.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(s.process.exitCode(), 0);
-        QVERIFY(s.start());
-        QCOMPARE(s.command("#SLTZ#"), QByteArray("#SLTZ#<LOTIZO:   0>\n\r"));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_startup)

@@ -87,7 +87,6 @@ public:
     // The terminal (see PtyLink).
     void send(const QByteArray &bytes) { link.write(bytes); }
     QByteArray readUntil(const QByteArray &needle, int ms = 5000) { return link.readUntil(needle, ms); }
-    QByteArray readExactly(int n, int ms = 5000) { return link.readExactly(n, ms); }
     QByteArray readFor(int ms) { return link.readFor(ms); }
     // Sends a frame and returns everything up to and including the LF CR
     // that ends its handling.

@@ -235,20 +235,15 @@ QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir,
             continue;
         // Before the program has sent anything it gets one start request: the
         // ones that piled up meanwhile would read as answers to sx's first packet.
-        if (spoke) {
-            tty.write(held);
-        } else if (!startGiven && held.contains(char(xmodem::CRC_REQUEST))) {
-            tty.write(QByteArray(1, char(xmodem::CRC_REQUEST)));
-            startGiven = true;
-        }
+        const bool start = !spoke && !startGiven && held.contains(char(xmodem::CRC_REQUEST));
+        tty.write(spoke ? held : start ? QByteArray(1, char(xmodem::CRC_REQUEST)) : QByteArray());
+        startGiven = startGiven || start;
         held.clear();
     }
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(5000);
-        return command.first() + " did not finish: " + QString::fromLocal8Bit(p.readAllStandardError());
-    }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return QString("%1 failed (%2): %3").arg(command.first()).arg(p.exitCode()).arg(QString::fromLocal8Bit(p.readAllStandardError()));
+    const bool finished = p.state() == QProcess::NotRunning;
+    p.kill();
+    p.waitForFinished(5000);
+    if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QString("%1 %2 (%3): %4").arg(command.first(), finished ? "failed" : "did not finish").arg(p.exitCode()).arg(QString::fromLocal8Bit(p.readAllStandardError()));
     return QString();
 }

@@ -5,10 +5,8 @@
 #include "link.h"
 #include "testsysroot.h"
 
-#include <QByteArray>
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <climits>
 #include <functional>
@@ -20,10 +18,7 @@
 class PtyLink
 {
 public:
-    PtyLink() = default;
     ~PtyLink() { close(); }
-    PtyLink(const PtyLink &) = delete;
-    PtyLink &operator=(const PtyLink &) = delete;
 
     bool open();
     void close();

@@ -39,9 +39,6 @@ public:
     QByteArray readExactly(int n, int ms = 5000);
     QByteArray readFor(int ms);
 
-    // A console in the test's own process answers only while the Qt event
-    // loop runs: with this set, the waits run it.
-    bool &eventLoop = m_device.eventLoop;
     // Called after every wait (the session lets the panel's output in).
     std::function<void()> afterWait;
 
@@ -52,6 +49,11 @@ private:
     QString m_slaveName;
     FdDevice m_device{ -1 };
     hostlink::Link m_host{ m_device };
+
+public: // after the device, which must exist first
+    // A console in the test's own process answers only while the Qt event
+    // loop runs: with this set, the waits run it.
+    bool &eventLoop = m_device.eventLoop;
 };
 
 // One simulated panel: a sysroot, its terminal and the kvx_recovery_sim

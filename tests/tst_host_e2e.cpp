@@ -8,9 +8,7 @@
 #include "transfer.h"
 
 #include <QtTest>
-#include <poll.h>
 #include <sys/stat.h>
-#include <utility>
 
 struct HostRun { int exitCode = -1; QString out, err; qint64 ms = 0; };
 
@@ -20,20 +18,6 @@ struct HostRun { int exitCode = -1; QString out, err; qint64 ms = 0; };
 struct Run { QStringList args; int exitCode; QString printed; QStringList files;
              QString answers; int naks; QByteArray source; };
 Q_DECLARE_METATYPE(Run)
-
-// The cable between the tool's terminal and the panel's.
-static std::function<void()> relay(PanelSession &panel, PtyLink &host)
-{
-    return [&panel, &host] {
-        struct pollfd fds[2] = { { panel.link.masterFd(), POLLIN, 0 }, { host.masterFd(), POLLIN, 0 } };
-        poll(fds, 2, 10);
-        panel.link.fill(0);
-        host.fill(0);
-        host.write(std::exchange(panel.link.buffer(), QByteArray()));
-        panel.link.write(std::exchange(host.buffer(), QByteArray()));
-        panel.allLines(); // keeps the panel's diagnostics flowing
-    };
-}
 
 // Runs kvx-host on the terminal `host` (unless the arguments name another
 // device), calling step until the tool ends.
@@ -227,7 +211,7 @@ private slots:
         auto holder = run.answers == "BUSY" ? hostlink::openPort(host.slaveName(), &error) : nullptr;
         QVERIFY2(run.answers != "BUSY" || holder, qPrintable(error));
         QFile::remove(m_work.path("OUT"));
-        const HostRun r = runHost(host, args, real ? relay(m_panel, host) : panel, real ? 60000 : 20000);
+        const HostRun r = runHost(host, args, real ? std::function<void()>([&] { m_panel.relay(host); }) : panel, real ? 60000 : 20000);
         holder.reset();
         QVERIFY2(r.exitCode == run.exitCode, qPrintable(QString("exit %1: %2").arg(r.exitCode).arg(r.err)));
         const QRegularExpression printed(run.printed.replace("%TTY", host.slaveName()));

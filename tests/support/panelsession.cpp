@@ -160,6 +160,16 @@ QByteArray PanelSession::command(const QByteArray &frame, int ms)
     return readUntil(QByteArray("\n\r"), ms);
 }
 
+void PanelSession::relay(PtyLink &host)
+{
+    struct pollfd fds[2] = { { link.masterFd(), POLLIN, 0 }, { host.masterFd(), POLLIN, 0 } };
+    poll(fds, 2, 10);
+    link.fill(0); // and the panel's diagnostics flow in
+    host.fill(0);
+    host.write(std::exchange(link.buffer(), QByteArray()));
+    link.write(std::exchange(host.buffer(), QByteArray()));
+}
+
 QByteArray randomBytes(quint32 seed, int size)
 {
     QVector<quint32> words(size / 4 + 1);

@@ -88,6 +88,9 @@ public:
     // Sends a frame and returns everything up to and including the LF CR
     // that ends its handling.
     QByteArray command(const QByteArray &frame, int ms = 5000);
+    // One turn of a cable between the terminal and host (another pseudo-
+    // terminal, say a host tool's): what either side wrote crosses over.
+    void relay(PtyLink &host);
 
 private:
     void collectOutput();

@@ -8,9 +8,7 @@
 #include "transfer.h"
 
 #include <QtTest>
-#include <poll.h>
 #include <sys/stat.h>
-#include <utility>
 
 struct HostRun { int exitCode = -1; QString out, err; qint64 ms = 0; };
 
@@ -21,23 +19,9 @@ struct Run { QStringList args; int exitCode; QString printed; QStringList files;
              QString answers; int naks; QByteArray source; };
 Q_DECLARE_METATYPE(Run)
 
-// The cable between the tool's terminal and the panel's.
-static std::function<void()> relay(PanelSession &panel, PtyLink &host)
-{
-    return [&panel, &host] {
-        struct pollfd fds[2] = { { panel.link.masterFd(), POLLIN, 0 }, { host.masterFd(), POLLIN, 0 } };
-        poll(fds, 2, 10);
-        panel.link.fill(0);
-        host.fill(0);
-        host.write(std::exchange(panel.link.buffer(), QByteArray()));
-        panel.link.write(std::exchange(host.buffer(), QByteArray()));
-        panel.allLines(); // keeps the panel's diagnostics flowing
-    };
-}
-
 // Runs kvx-host on the terminal `host` (unless the arguments name another
 // device), calling step until the tool ends.
-static HostRun runHost(PtyLink &host, const QStringList &args, const std::function<void()> &step, int ms = 60000)
+static HostRun runHost(PtyLink &host, const QStringList &args, const std::function<void()> &step, int ms)
 {
     HostRun r;
     QProcess p;
@@ -45,25 +29,15 @@ static HostRun runHost(PtyLink &host, const QStringList &args, const std::functi
             (args.at(0) == "-p" ? QStringList() : QStringList{ "-p", host.slaveName() }) + args);
     QElapsedTimer t;
     t.start();
-    if (!p.waitForStarted(10000))
-        return r;
-    while (p.state() != QProcess::NotRunning && !p.waitForFinished(0) && t.elapsed() < ms)
+    while (p.waitForStarted(10000) && !p.waitForFinished(0) && t.elapsed() < ms)
         step();
     r.ms = t.elapsed();
-    if (p.state() != QProcess::NotRunning)
-        p.kill(); // and the exit code stays -1
+    p.kill(); // still running: the exit code stays -1
     p.waitForFinished(5000);
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
     return r;
-}
-
-static QByteArray randomBytes(int n)
-{
-    QVector<quint32> words(n / 4 + 1);
-    QRandomGenerator::global()->fillRange(words.data(), words.size());
-    return QByteArray(reinterpret_cast<const char *>(words.constData()), n);
 }
 
 class tst_host_e2e : public QObject
@@ -111,7 +85,7 @@ private slots:
         };
         auto fake = [](const char *name, const QString &args, const QString &answers, int exitCode,
                        const QString &printed, int naks = 0) {
-            QTest::newRow(name) << Run{ args.split('|'), exitCode, printed, {}, answers, naks, randomBytes(3000) };
+            QTest::newRow(name) << Run{ args.split('|'), exitCode, printed, {}, answers, naks, randomBytes(3, 3000) };
         };
         row("tz", "tz", 0, "Time zone offset: 0 min");
         row("time", "time|--tz|-90", 0, "time zone offset -90 min", { "timezone.cfg=-90" });
@@ -150,15 +124,15 @@ private slots:
         row("raw", "raw|#SLTZ#", 0, "<LOTIZO: -90>");
         row("raw without hashes", "raw|MODE<3>", 0, "<MODE_ACK>");
         for (const QString size : { "1", "1023", "1025", "2048", "268365" }) {
-            const QByteArray data = randomBytes(size.toInt());
+            const QByteArray data = randomBytes(4, size.toInt());
             row(qPrintable("upload " + size), "upload|SRC|--name|sample.bin", 0, size + " bytes", { "tmp/sample.bin" },
                 data);
             row(qPrintable("download " + size), "download|tmp/sample.bin|-o|OUT", 0, size + " bytes");
         }
         // A font whose name is taken gets a free one beside it.
         row("font upload", "upload|SRC|--name|DejaVuSans.ttf", 0, "1500 bytes", { "fonts/DejaVuSans0.ttf", "!tmp/DejaVuSans.ttf" },
-            randomBytes(1500));
-        const QByteArray package = randomBytes(70001);
+            randomBytes(5, 1500));
+        const QByteArray package = randomBytes(6, 70001);
         const QString md5 = QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex();
         row("upgrade", "upgrade|SRC|--force", 0, "MD5 " + md5 + "[^\n]*\n<RTLD:NOR>", { "SRC", "!firmware.v1", "firmware.vdir=" }, package);
         const QString up = "-t|0.5|upload|SMALL", down = "-t|0.5|download|some/file|-o|OUT";
@@ -237,7 +211,7 @@ private slots:
         auto holder = run.answers == "BUSY" ? hostlink::openPort(host.slaveName(), &error) : nullptr;
         QVERIFY2(run.answers != "BUSY" || holder, qPrintable(error));
         QFile::remove(m_work.path("OUT"));
-        const HostRun r = runHost(host, args, real ? relay(m_panel, host) : panel, real ? 60000 : 20000);
+        const HostRun r = runHost(host, args, real ? std::function<void()>([&] { m_panel.relay(host); }) : panel, real ? 60000 : 20000);
         holder.reset();
         QVERIFY2(r.exitCode == run.exitCode, qPrintable(QString("exit %1: %2").arg(r.exitCode).arg(r.err)));
         const QRegularExpression printed(run.printed.replace("%TTY", host.slaveName()));
@@ -248,14 +222,11 @@ private slots:
         QCOMPARE(nakCount, run.naks);
         QCOMPARE(m_work.exists("OUT"), run.exitCode == 0 && args.contains(m_work.path("OUT"))); // none half-written
         QCOMPARE(m_work.readFile("OUT"), m_work.exists("OUT") ? m_work.readFile("SRC") : QByteArray());
-        for (const QString &f : run.files) {
-            if (f.startsWith('!')) {
-                QVERIFY2(!m_panel.sysroot.appExists(f.mid(1)), qPrintable(f));
-                continue;
-            }
-            const QByteArray held = m_panel.sysroot.readAppFile(f.section('=', 0, 0));
+        for (const QString &f : run.files) { // !NAME: none; NAME=TEXT: holds the text; NAME: holds SRC
+            const QString name = f.section('=', 0, 0).mid(f.startsWith('!') ? 1 : 0);
+            const QByteArray held = m_panel.sysroot.readAppFile(name);
             const bool holds = f.contains('=') ? held.contains(f.section('=', 1).toUtf8()) : held == run.source;
-            QVERIFY2(m_panel.sysroot.appExists(f.section('=', 0, 0)) && holds, qPrintable(f));
+            QVERIFY2(m_panel.sysroot.appExists(name) == !f.startsWith('!') && (f.startsWith('!') || holds), qPrintable(f));
         }
     }
 };

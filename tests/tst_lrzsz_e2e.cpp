@@ -2,17 +2,8 @@
 // from it, each through a relay with a real line's turnaround.
 
 #include "panelsession.h"
-#include "stdoutcapture.h"
 
 #include <QtTest>
-
-static QByteArray pattern(int size)
-{
-    QByteArray data(size, '\0');
-    for (int i = 0; i < size; ++i)
-        data[i] = static_cast<char>(i * 131 + i / 977);
-    return data;
-}
 
 class tst_lrzsz_e2e : public QObject
 {
@@ -26,7 +17,7 @@ private slots:
         QVERIFY(s.start());
         // sx sends a short tail in 128-byte packets, which this receiver refuses: it gets a copy padded to
         // 1024 bytes and the frame announces the true size. sx keeps what arrives while it writes: a short turnaround.
-        const QByteArray data = pattern(200 * 1024 + 333);
+        const QByteArray data = randomBytes(1, 200 * 1024 + 333);
         s.sysroot.writeFile("padded.bin", data + QByteArray(1024 - data.size() % 1024, char(0x1A)));
         QVERIFY(s.command("#LOAD<big.bin>" + QByteArray::number(data.size()) + "#").endsWith("\n\r"));
         const QString problem = runLrzsz(s.link, { "sx", "-k", s.sysroot.path("padded.bin") }, s.sysroot.root(), 10, 20000);
@@ -46,14 +37,14 @@ private slots:
     {
         QFETCH(int, size);
         PanelSession s;
-        const QByteArray content = pattern(size);
+        const QByteArray content = randomBytes(2, size);
         s.sysroot.writeAppFile("out.bin", content);
         QVERIFY(s.start());
         QCOMPARE(s.command("#GETF<out.bin>#"), "#GETF<out.bin>#<GETF:" + QByteArray::number(size) + ">\n\r");
         // Inside the first 400 ms a 'C' is console input and comes back as echo (rx would send it at once).
         QCOMPARE(s.readFor(200), QByteArray());
         s.send("C");
-        QCOMPARE(s.readExactly(1, 300), QByteArray("C"));
+        QCOMPARE(s.link.readExactly(1, 300), QByteArray("C"));
         QCOMPARE(s.readFor(450), QByteArray());
         QTemporaryDir host;
         const QString problem = runLrzsz(s.link, { "rx", "-c", "got.bin" }, host.path(), 50, 30000);

@@ -9,9 +9,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-FdDevice::FdDevice(int fd, bool eventLoop)
-    : m_fd(fd)
-    , m_eventLoop(eventLoop)
+FdDevice::FdDevice(int fd, bool runEventLoop)
+    : eventLoop(runEventLoop)
+    , m_fd(fd)
 {
     open(QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
@@ -26,14 +26,14 @@ qint64 FdDevice::bytesAvailable() const
 bool FdDevice::waitForReadyRead(int msecs)
 {
     struct pollfd p = { m_fd, POLLIN, 0 };
-    for (const QDeadlineTimer deadline(msecs); m_eventLoop && !deadline.hasExpired() && poll(&p, 1, 0) == 0;) {
+    for (const QDeadlineTimer deadline(msecs); eventLoop && !deadline.hasExpired() && poll(&p, 1, 0) == 0;) {
         QEventLoop loop;
         QSocketNotifier readable(m_fd, QSocketNotifier::Read);
         QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
         QTimer::singleShot(static_cast<int>(deadline.isForever() ? 1000 : deadline.remainingTime()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    return poll(&p, 1, m_eventLoop ? 0 : msecs) > 0 && (p.revents & POLLIN);
+    return poll(&p, 1, eventLoop ? 0 : msecs) > 0 && (p.revents & POLLIN);
 }
 
 qint64 FdDevice::readData(char *data, qint64 maxSize)

@@ -15,6 +15,8 @@ public:
     qint64 bytesAvailable() const override;
     bool waitForReadyRead(int msecs) override;
     bool waitForBytesWritten(int) override { return true; }
+    void setFd(int fd) { m_fd = fd; }
+    bool eventLoop;
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -22,7 +24,6 @@ protected:
 
 private:
     int m_fd;
-    bool m_eventLoop;
 };
 
 #endif

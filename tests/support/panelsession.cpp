@@ -1,17 +1,12 @@
 #include "panelsession.h"
 
-#include "fddevice.h"
 #include "transfer.h"
 #include "xmodem.h"
 
 #include <QBuffer>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <QFile>
-#include <cerrno>
+#include <QRandomGenerator>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,32 +23,29 @@ bool PtyLink::open()
     // Not inherited by the panel: a master held open by the child itself
     // would keep the link from ever hanging up.
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        close();
-        return false;
-    }
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        return close(), false;
     m_slaveName = QString::fromLocal8Bit(ptsname(m_master));
     m_slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_slave < 0) {
-        close();
-        return false;
-    }
+    if (m_slave < 0)
+        return close(), false;
     // Raw from the start, so nothing is echoed before the panel sets it up.
     struct termios t {};
     tcgetattr(m_slave, &t);
     cfmakeraw(&t);
     tcsetattr(m_slave, TCSANOW, &t);
-    m_buffer.clear();
+    m_device.setFd(m_master);
+    m_host.buffer().clear();
     return true;
 }
 
 void PtyLink::close()
 {
-    if (m_slave >= 0)
-        ::close(m_slave);
-    if (m_master >= 0)
-        ::close(m_master);
+    for (int fd : { m_slave, m_master })
+        if (fd >= 0)
+            ::close(fd);
     m_slave = m_master = -1;
+    m_device.setFd(-1);
 }
 
 bool PtyLink::linkAs(const QString &linkPath) const
@@ -62,36 +54,9 @@ bool PtyLink::linkAs(const QString &linkPath) const
     return QFile::link(m_slaveName, linkPath);
 }
 
-void PtyLink::write(const QByteArray &bytes)
-{
-    for (int done = 0; m_master >= 0 && done < bytes.size();) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        struct pollfd p { m_master, POLLOUT, 0 };
-        if (n > 0)
-            done += static_cast<int>(n);
-        else if (n < 0 && errno == EAGAIN)
-            poll(&p, 1, 100);
-        else
-            break;
-    }
-}
-
 void PtyLink::fill(int ms)
 {
-    struct pollfd p { m_master, POLLIN, 0 };
-    if (m_master >= 0 && eventLoop && ms > 0 && poll(&p, 1, 0) == 0) {
-        QEventLoop loop;
-        QSocketNotifier readable(m_master, QSocketNotifier::Read);
-        QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        loop.exec();
-        ms = 0;
-    }
-    char chunk[4096];
-    if (m_master >= 0 && poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
-        for (ssize_t n; (n = ::read(m_master, chunk, sizeof chunk)) > 0;)
-            m_buffer.append(chunk, static_cast<int>(n));
-    }
+    m_host.fill(QDeadlineTimer(ms));
     if (afterWait)
         afterWait();
 }
@@ -99,10 +64,10 @@ void PtyLink::fill(int ms)
 QByteArray PtyLink::take(const std::function<int(const QByteArray &)> &ready, int ms)
 {
     for (QDeadlineTimer deadline(ms);;) {
-        const int n = ready(m_buffer);
+        const int n = ready(buffer());
         if (n >= 0 || deadline.hasExpired()) {
-            const QByteArray got = m_buffer.left(qMax(n, 0));
-            m_buffer.remove(0, got.size());
+            const QByteArray got = buffer().left(qMax(n, 0));
+            buffer().remove(0, got.size());
             return got;
         }
         fill(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
@@ -195,6 +160,23 @@ QByteArray PanelSession::command(const QByteArray &frame, int ms)
     return readUntil(QByteArray("\n\r"), ms);
 }
 
+void PanelSession::relay(PtyLink &host)
+{
+    struct pollfd fds[2] = { { link.masterFd(), POLLIN, 0 }, { host.masterFd(), POLLIN, 0 } };
+    poll(fds, 2, 10);
+    link.fill(0); // and the panel's diagnostics flow in
+    host.fill(0);
+    host.write(std::exchange(link.buffer(), QByteArray()));
+    link.write(std::exchange(host.buffer(), QByteArray()));
+}
+
+QByteArray randomBytes(quint32 seed, int size)
+{
+    QVector<quint32> words(size / 4 + 1);
+    QRandomGenerator(seed).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
+}
+
 QByteArray xmodemPacket(unsigned int block, const QByteArray &data)
 {
     QByteArray p(xmodem::PacketSize, '\0');
@@ -205,8 +187,7 @@ QByteArray xmodemPacket(unsigned int block, const QByteArray &data)
 
 bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
 {
-    FdDevice device(link.masterFd(), link.eventLoop);
-    hostlink::Link host(device);
+    hostlink::Link &host = link.host();
     QByteArray seen, bytes = data;
     QBuffer source(&bytes);
     return source.open(QIODevice::ReadOnly)
@@ -217,17 +198,17 @@ bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
 
 bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets)
 {
-    FdDevice device(link.masterFd(), link.eventLoop);
-    hostlink::Link host(device);
+    hostlink::Link &host = link.host();
     host.setTap([packets](const hostlink::Outgoing &what, QByteArray &bytes, hostlink::Tampering &how) {
         how.endStream = what.kind == hostlink::Outgoing::Control && what.packet == packets && bytes == QByteArray(1, char(xmodem::ACK));
     });
     QByteArray reply, got;
     QBuffer sink(&got);
-    if (host.exchange("#GETF<" + name + ">#", QDeadlineTimer(5000), &reply) != hostlink::Link::Ok
-        || reply != "<GETF:" + QByteArray::number(data.size()) + ">" || !sink.open(QIODevice::WriteOnly))
-        return false;
-    const auto outcome = hostlink::receiveFile(host, sink, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
+    const bool started = host.exchange("#GETF<" + name + ">#", QDeadlineTimer(5000), &reply) == hostlink::Link::Ok
+        && reply == "<GETF:" + QByteArray::number(data.size()) + ">" && sink.open(QIODevice::WriteOnly);
+    const auto outcome = started ? hostlink::receiveFile(host, sink, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind
+                                 : hostlink::TransferOutcome::Broken;
+    host.setTap(nullptr);
     return packets == INT_MAX ? outcome == hostlink::TransferOutcome::Done && got == data
                               : outcome == hostlink::TransferOutcome::Ended && got == data.left(got.size());
 }
@@ -264,20 +245,15 @@ QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir,
             continue;
         // Before the program has sent anything it gets one start request: the
         // ones that piled up meanwhile would read as answers to sx's first packet.
-        if (spoke) {
-            tty.write(held);
-        } else if (!startGiven && held.contains(char(xmodem::CRC_REQUEST))) {
-            tty.write(QByteArray(1, char(xmodem::CRC_REQUEST)));
-            startGiven = true;
-        }
+        const bool start = !spoke && !startGiven && held.contains(char(xmodem::CRC_REQUEST));
+        tty.write(spoke ? held : start ? QByteArray(1, char(xmodem::CRC_REQUEST)) : QByteArray());
+        startGiven = startGiven || start;
         held.clear();
     }
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(5000);
-        return command.first() + " did not finish: " + QString::fromLocal8Bit(p.readAllStandardError());
-    }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return QString("%1 failed (%2): %3").arg(command.first()).arg(p.exitCode()).arg(QString::fromLocal8Bit(p.readAllStandardError()));
+    const bool finished = p.state() == QProcess::NotRunning;
+    p.kill();
+    p.waitForFinished(5000);
+    if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QString("%1 %2 (%3): %4").arg(command.first(), finished ? "failed" : "did not finish").arg(p.exitCode()).arg(QString::fromLocal8Bit(p.readAllStandardError()));
     return QString();
 }

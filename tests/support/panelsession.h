@@ -1,58 +1,59 @@
 #ifndef KVX_PANEL_SESSION_H
 #define KVX_PANEL_SESSION_H
 
+#include "fddevice.h"
+#include "link.h"
 #include "testsysroot.h"
 
-#include <QByteArray>
+#include <QDeadlineTimer>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <climits>
 #include <functional>
 
-// The host side of a pseudo-terminal. Its slave is what the panel opens as
-// dev/ttyGS0. The test also keeps the slave open itself (never reading it),
-// so the master does not hang up while the panel has the link closed.
+// The host side of a pseudo-terminal, read and written through the host link
+// library. Its slave is what the panel opens as dev/ttyGS0. The test also
+// keeps the slave open itself (never reading it), so the master does not hang
+// up while the panel has the link closed.
 class PtyLink
 {
 public:
-    PtyLink() = default;
     ~PtyLink() { close(); }
-    PtyLink(const PtyLink &) = delete;
-    PtyLink &operator=(const PtyLink &) = delete;
 
     bool open();
     void close();
-    bool isOpen() const { return m_master >= 0; }
     int masterFd() const { return m_master; }
     QString slaveName() const { return m_slaveName; }
     // Points a symbolic link (for example sysroot/dev/ttyGS0) at the slave.
     bool linkAs(const QString &linkPath) const;
 
-    void write(const QByteArray &bytes);
-    // Reads what is readable within ms milliseconds into the buffer.
+    hostlink::Link &host() { return m_host; }
+    void write(const QByteArray &bytes) { m_host.write(bytes, QDeadlineTimer(5000)); }
+    // Reads what arrives within ms milliseconds into the buffer.
     void fill(int ms);
-    QByteArray &buffer() { return m_buffer; }
+    QByteArray &buffer() { return m_host.buffer(); }
 
     // Bytes from the panel: up to and including needle, exactly n, or
     // whatever comes within ms; empty on time-out.
     QByteArray readUntil(const QByteArray &needle, int ms = 5000);
     QByteArray readExactly(int n, int ms = 5000);
     QByteArray readFor(int ms);
-    // Reads until ready(buffer) gives how many bytes to take, or ms pass.
-    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
 
-    // A console in the test's own process answers only while the Qt event
-    // loop runs: with this set, the waits run it.
-    bool eventLoop = false;
     // Called after every wait (the session lets the panel's output in).
     std::function<void()> afterWait;
 
 private:
+    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
     int m_master = -1;
     int m_slave = -1;
     QString m_slaveName;
-    QByteArray m_buffer;
+    FdDevice m_device{ -1 };
+    hostlink::Link m_host{ m_device };
+
+public: // after the device, which must exist first
+    // A console in the test's own process answers only while the Qt event
+    // loop runs: with this set, the waits run it.
+    bool &eventLoop = m_device.eventLoop;
 };
 
 // One simulated panel: a sysroot, its terminal and the kvx_recovery_sim
@@ -83,11 +84,13 @@ public:
     // The terminal (see PtyLink).
     void send(const QByteArray &bytes) { link.write(bytes); }
     QByteArray readUntil(const QByteArray &needle, int ms = 5000) { return link.readUntil(needle, ms); }
-    QByteArray readExactly(int n, int ms = 5000) { return link.readExactly(n, ms); }
     QByteArray readFor(int ms) { return link.readFor(ms); }
     // Sends a frame and returns everything up to and including the LF CR
     // that ends its handling.
     QByteArray command(const QByteArray &frame, int ms = 5000);
+    // One turn of a cable between the terminal and host (another pseudo-
+    // terminal, say a host tool's): what either side wrote crosses over.
+    void relay(PtyLink &host);
 
 private:
     void collectOutput();
@@ -95,6 +98,9 @@ private:
     QStringList m_lines;
     int m_cursor = 0;
 };
+
+// size bytes from a generator seeded with seed: the same on every run.
+QByteArray randomBytes(quint32 seed, int size);
 
 // An XMODEM-1K packet as the panel's protocol builds it: STX, block,
 // complement, the data padded with SUB to 1024 bytes, CRC.

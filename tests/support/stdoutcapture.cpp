@@ -43,11 +43,7 @@ QStringList StdoutCapture::lines()
 
 QStringList printedLines(const std::function<void()> &work)
 {
-    QStringList printed;
-    {
-        StdoutCapture capture;
-        work();
-        printed = capture.lines();
-    }
-    return printed;
+    StdoutCapture capture;
+    work();
+    return capture.lines();
 }

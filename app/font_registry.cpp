@@ -17,8 +17,8 @@ void publishUserFonts(QCoreApplication *app)
 
     // Uploaded fonts keep the extension the host gave them, in any case.
     const QDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
-    const QFileInfoList files = dir.entryInfoList({ QStringLiteral("*.ttf"), QStringLiteral("*.otf") },
-                                                  QDir::Files, QDir::Name);
+    const QFileInfoList files
+        = dir.entryInfoList({ QStringLiteral("*.ttf"), QStringLiteral("*.otf") }, QDir::Files, QDir::Name);
 
     QVariantMap user;
     for (const QFileInfo &file : files) {

@@ -10,10 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-static QString latin1Text(const char *text)
-{
-    return text ? QString::fromLatin1(text) : QString();
-}
+static QString latin1Text(const char *text) { return text ? QString::fromLatin1(text) : QString(); }
 
 kvx_recovery::kvx_recovery(QWidget *parent)
     : QWidget(parent)

@@ -18,10 +18,7 @@
 
 /* Runs before main: children started later (host programs such as tar or
  * sh, executed natively) must not inherit a preload of a foreign class. */
-__attribute__((constructor)) static void dropPreload(void)
-{
-    unsetenv("LD_PRELOAD");
-}
+__attribute__((constructor)) static void dropPreload(void) { unsetenv("LD_PRELOAD"); }
 
 long syscall(long number, ...)
 {

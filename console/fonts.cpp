@@ -68,14 +68,14 @@ void USB_console::reportFontFamilies()
 {
     const QStringList user = userFonts();
     for (int i = 0; i < user.size(); ++i) {
-        const QString tag = QStringLiteral("<GFFS_U") + QString::number(i) + QLatin1Char(':') + user.at(i)
-                            + QLatin1Char('>');
+        const QString tag
+            = QStringLiteral("<GFFS_U") + QString::number(i) + QLatin1Char(':') + user.at(i) + QLatin1Char('>');
         writeText(tag.toUtf8());
     }
     const QStringList system = systemFonts();
     for (int i = 0; i < system.size(); ++i) {
-        const QString tag = QStringLiteral("<GFFS_S") + QString::number(i) + QLatin1Char(':') + system.at(i)
-                            + QLatin1Char('>');
+        const QString tag
+            = QStringLiteral("<GFFS_S") + QString::number(i) + QLatin1Char(':') + system.at(i) + QLatin1Char('>');
         writeText(tag.toUtf8());
     }
     writeReply(reply::FontListEnd);
@@ -114,7 +114,7 @@ void USB_console::processRemoveStringList(int index, char *text)
 static bool isSafeListName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('\n')) && !name.contains(QLatin1Char('\r'));
+        && !name.contains(QLatin1Char('\n')) && !name.contains(QLatin1Char('\r'));
 }
 
 bool USB_console::deleteFontFiles()

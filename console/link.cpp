@@ -160,10 +160,7 @@ void USB_console::openUSBSerial(bool announce)
     }
 }
 
-void USB_console::bootedUp()
-{
-    writeReply(reply::BootedUp);
-}
+void USB_console::bootedUp() { writeReply(reply::BootedUp); }
 
 void USB_console::resetUSBSerial()
 {
@@ -228,10 +225,7 @@ void USB_console::ReadSerial()
     }
 }
 
-void USB_console::WriteChar(unsigned char c)
-{
-    writeBytes(reinterpret_cast<const char *>(&c), 1);
-}
+void USB_console::WriteChar(unsigned char c) { writeBytes(reinterpret_cast<const char *>(&c), 1); }
 
 void USB_console::writeBytes(const char *data, size_t n)
 {
@@ -243,21 +237,13 @@ void USB_console::writeBytes(const char *data, size_t n)
     (void)ignored;
 }
 
-void USB_console::writeReply(const char *text)
-{
-    writeBytes(text, strlen(text));
-}
+void USB_console::writeReply(const char *text) { writeBytes(text, strlen(text)); }
 
 void USB_console::writeText(const QByteArray &bytes)
 {
     writeBytes(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-int USB_console::XmodemStatus()
-{
-    return rxMode;
-}
+int USB_console::XmodemStatus() { return rxMode; }
 
-void USB_console::showDeviceInfo()
-{
-}
+void USB_console::showDeviceInfo() { }

@@ -42,10 +42,7 @@ char *closingBracket(char *buf, size_t size, char *p)
     return static_cast<char *>(memchr(p + 1, '>', static_cast<size_t>(room - 1)));
 }
 
-bool opensParameter(const char *buf, size_t size, const char *p)
-{
-    return textRoom(buf, size, p) > 0 && *p == '<';
-}
+bool opensParameter(const char *buf, size_t size, const char *p) { return textRoom(buf, size, p) > 0 && *p == '<'; }
 
 bool startsWith(const char *buf, size_t size, const char *p, const char *keyword)
 {
@@ -177,8 +174,8 @@ void USB_console::file_name_parse(LoadKind kind)
     }
 
     int sizeStart = close + 1;
-    const bool withDigest = kind == FirmwareLoad && cmdBuf[close + 1] == '['
-        && close + digestDigits + 2 < end && cmdBuf[close + digestDigits + 2] == ']';
+    const bool withDigest = kind == FirmwareLoad && cmdBuf[close + 1] == '[' && close + digestDigits + 2 < end
+        && cmdBuf[close + digestDigits + 2] == ']';
     if (withDigest)
         sizeStart = close + digestDigits + 3;
 
@@ -212,4 +209,3 @@ void USB_console::file_name_parse(LoadKind kind)
     writeReply(kind == FirmwareLoad ? reply::RuntimeLoadAck : reply::LoadAck);
     emit ConsoleStartXmodem();
 }
-

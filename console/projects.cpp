@@ -22,16 +22,15 @@ void USB_console::reportProjectFileList()
         // The host expects the names ordered by their lower-case forms, code
         // unit by code unit, not by any locale's collation. Names that differ
         // only in case keep the case-sensitive order of the listing.
-        std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-            return a.toLower() < b.toLower();
-        });
+        std::stable_sort(names.begin(), names.end(),
+                         [](const QString &a, const QString &b) { return a.toLower() < b.toLower(); });
     }
 
     int index = 0;
     for (const QString &name : names) {
         // The length is counted in UTF-16 code units, the bytes go in UTF-8.
         const QString tag = QStringLiteral("<GPFL_") + QString::number(index) + QLatin1Char(':')
-                            + QString::number(name.size()) + QLatin1Char(':') + name + QLatin1Char('>');
+            + QString::number(name.size()) + QLatin1Char(':') + name + QLatin1Char('>');
         writeText(tag.toUtf8());
         ++index;
     }

@@ -293,7 +293,4 @@ void USB_console::setCurrentProgress(int value)
     progressBar->setValue(value);
 }
 
-int USB_console::currentProgress()
-{
-    return progressBar->value();
-}
+int USB_console::currentProgress() { return progressBar->value(); }

@@ -12,10 +12,7 @@
 static const char minDesignerVersion[] = "2.0.0.2552";
 
 // The offset in minutes, right-aligned in four characters ("   0", " -60").
-static QString timeZoneField(int minutes)
-{
-    return QString::number(minutes).rightJustified(4, QLatin1Char(' '));
-}
+static QString timeZoneField(int minutes) { return QString::number(minutes).rightJustified(4, QLatin1Char(' ')); }
 
 // Appends one "<TAG:value>". Values are concatenated, never passed through a
 // formatter, so a stored "%1" or "<" reaches the host exactly as stored.
@@ -28,16 +25,10 @@ static void appendTag(QString &text, report::TagIndex tag, const QString &value)
     text += QLatin1Char('>');
 }
 
-static QString stored(const char *text)
-{
-    return QString::fromUtf8(text);
-}
+static QString stored(const char *text) { return QString::fromUtf8(text); }
 
 // Counts and sizes go to the host as 32-bit unsigned figures.
-static QString unsignedField(unsigned long value)
-{
-    return QString::number(static_cast<quint32>(value));
-}
+static QString unsignedField(unsigned long value) { return QString::number(static_cast<quint32>(value)); }
 
 void USB_console::ReportHwCfg()
 {
@@ -57,7 +48,8 @@ void USB_console::ReportHwCfg()
     appendTag(text, report::LcdDepth, unsignedField(hwConfig->readLcdColorDepth()));
     appendTag(text, report::AlarmChannels, unsignedField(static_cast<quint32>(hwConfig->readAlarmOutputPinCount())));
     appendTag(text, report::PwmChannels, unsignedField(static_cast<quint32>(hwConfig->readPwmOutputPinCount())));
-    appendTag(text, report::DigitalChannels, unsignedField(static_cast<quint32>(hwConfig->readDigiInputOutputPinCount())));
+    appendTag(text, report::DigitalChannels,
+              unsignedField(static_cast<quint32>(hwConfig->readDigiInputOutputPinCount())));
     appendTag(text, report::TotalRam, unsignedField(hwConfig->readTotalRamSize()));
     appendTag(text, report::FreeRam, unsignedField(hwConfig->readFreeRamSize()));
     appendTag(text, report::TotalFlash, unsignedField(hwConfig->readTotalFlashSize()));

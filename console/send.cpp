@@ -110,10 +110,7 @@ void USB_console::TxTimeOut()
 }
 
 // Data length of the packet txPacketIndex: the remainder for the last one.
-static int packetLength(int index, int total, int remainder)
-{
-    return index == total ? remainder : xmodem::DataSize;
-}
+static int packetLength(int index, int total, int remainder) { return index == total ? remainder : xmodem::DataSize; }
 
 void USB_console::TxFile_handshake(char c)
 {

@@ -177,10 +177,7 @@ void USB_console::SaveHwdConfig()
         writeReply(reply::SaveConfigError);
 }
 
-void USB_console::OutputBackLight(int bklight)
-{
-    hwConfig->setBackLight(bklight);
-}
+void USB_console::OutputBackLight(int bklight) { hwConfig->setBackLight(bklight); }
 
 void USB_console::UpdateFreeRamSize()
 {
@@ -190,6 +187,4 @@ void USB_console::UpdateFreeRamSize()
 }
 
 // The battery reminder has no visible effect in the recovery utility.
-void USB_console::setLowBatteryState()
-{
-}
+void USB_console::setLowBatteryState() { }

@@ -207,7 +207,7 @@ private:
     unsigned int rxStartTries;
     unsigned int rxPacketTimeouts;
     int xmodemStatus; // RxStatus
-    int rxMode; // RxMode
+    int rxMode;       // RxMode
 
     // What the last LOAD or RTLD frame announced, and where it is written.
     int totalSize;

@@ -23,15 +23,9 @@ namespace {
 const int lineSize = 80;
 
 // The character at position i of a line, or NUL past its end.
-char at(const char *line, size_t i)
-{
-    return i < strlen(line) ? line[i] : '\0';
-}
+char at(const char *line, size_t i) { return i < strlen(line) ? line[i] : '\0'; }
 
-bool startsWith(const char *line, const char *prefix)
-{
-    return strncmp(line, prefix, strlen(prefix)) == 0;
-}
+bool startsWith(const char *line, const char *prefix) { return strncmp(line, prefix, strlen(prefix)) == 0; }
 
 // A decimal digit at position i as its value, or -1.
 int digitAt(const char *line, size_t i)
@@ -49,10 +43,7 @@ int twoDigitsAt(const char *line, size_t i)
 }
 
 // 'H' gives 1, 'L' gives 0, anything else -1 (no change).
-int levelLetter(char c)
-{
-    return c == 'H' ? 1 : c == 'L' ? 0 : -1;
-}
+int levelLetter(char c) { return c == 'H' ? 1 : c == 'L' ? 0 : -1; }
 
 // "DIO<nn>X": a digital channel's direction and level, or its input file.
 // Any other line of the wrong length is shown; a line not understood is

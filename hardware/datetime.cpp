@@ -147,7 +147,4 @@ void HDW_config::setTimeZone(int minutes)
         timeZoneOffset = minutes;
 }
 
-int HDW_config::currentTimeZone()
-{
-    return timeZoneOffset;
-}
+int HDW_config::currentTimeZone() { return timeZoneOffset; }

@@ -22,31 +22,31 @@ const dev_name_entry dev_name_table[3] = {
     { 16, "MVK 200" },
 };
 
-const int dio_to_gpio_number[16] = { 128, 129, 130, 131, 132, 133, 134, 135,
-                                     42,  43,  44,  45,  49,  50,  162, 163 };
+const int dio_to_gpio_number[16] = { 128, 129, 130, 131, 132, 133, 134, 135, 42, 43, 44, 45, 49, 50, 162, 163 };
 const int alm_to_gpio_number[2] = { 104, 107 };
 
 HDW_config::HDW_config(QObject *parent)
-    : QObject(parent),
-      adcChannelCount(0), // nothing on the panel reports an ADC count; 0 until set
-      lcdVerticalSize(0),
-      lcdHorizontalSize(0),
-      lcdColorDepth(0),
-      totalRamSize(0),
-      freeRamSize(0),
-      totalFlashSize(0),
-      freeFlashSize(0),
-      rtcFd(-1),
-      extRtcPresent(false),
-      rtcTime(),
-      timeZoneOffset(0),
-      firstLowBatPending(false),
-      cpuSampled(false),
-      prevProcUtime(0),
-      prevProcStime(0),
-      prevProcCutime(0),
-      prevCpuTotal(0),
-      batteryCheckTimer(nullptr)
+    : QObject(parent)
+    , adcChannelCount(0)
+    , // nothing on the panel reports an ADC count; 0 until set
+    lcdVerticalSize(0)
+    , lcdHorizontalSize(0)
+    , lcdColorDepth(0)
+    , totalRamSize(0)
+    , freeRamSize(0)
+    , totalFlashSize(0)
+    , freeFlashSize(0)
+    , rtcFd(-1)
+    , extRtcPresent(false)
+    , rtcTime()
+    , timeZoneOffset(0)
+    , firstLowBatPending(false)
+    , cpuSampled(false)
+    , prevProcUtime(0)
+    , prevProcStime(0)
+    , prevProcCutime(0)
+    , prevCpuTotal(0)
+    , batteryCheckTimer(nullptr)
 {
     // Every step runs whatever the earlier ones found: a panel with missing
     // or broken files must still come up with usable defaults.
@@ -126,8 +126,7 @@ char *HDW_config::readPhysicalAddress() { return hwcfg_data.physicalAddress; }
 
 char *HDW_config::updatePhysicalAddress(char *address)
 {
-    qstrncpy(hwcfg_data.physicalAddress, address ? address : "",
-             sizeof hwcfg_data.physicalAddress);
+    qstrncpy(hwcfg_data.physicalAddress, address ? address : "", sizeof hwcfg_data.physicalAddress);
     return hwcfg_data.physicalAddress;
 }
 
@@ -184,8 +183,7 @@ int HDW_config::getHardwareID()
         // The first half of the serial number: week, year and a sequence
         // number; the second half stays as it is until GP2 is read.
         char half[9];
-        snprintf(half, sizeof half, "%02u%02u%04X", w % 52 + 1, w / 52 + 14,
-                 static_cast<unsigned>(g1) & 0xFFFF);
+        snprintf(half, sizeof half, "%02u%02u%04X", w % 52 + 1, w / 52 + 14, static_cast<unsigned>(g1) & 0xFFFF);
         memcpy(hwcfg_data.serialNo, half, 8);
     }
     fclose(f);

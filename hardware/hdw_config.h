@@ -10,7 +10,8 @@ class QTimer;
 
 // The panel's hardware configuration record. One global instance lives for
 // the whole process; the HDW_config constructor fills in its defaults.
-struct hwcfg_struct {
+struct hwcfg_struct
+{
     char serialNo[17];
     char modelName[18];
     char firmwareVersion[15];
@@ -35,7 +36,8 @@ struct hwcfg_struct {
 
 extern hwcfg_struct hwcfg_data;
 
-struct dev_name_entry {
+struct dev_name_entry
+{
     int hw_id;
     char name[20];
 };

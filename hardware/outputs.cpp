@@ -97,20 +97,11 @@ void HDW_config::confBatteryLowCheck(bool enable)
     printf(enable ? "HWI: Bat. Chk ON\n" : "HWI: Bat. Chk Off\n");
 }
 
-int HDW_config::readDigiInputOutputPinCount()
-{
-    return dioChannelCount;
-}
+int HDW_config::readDigiInputOutputPinCount() { return dioChannelCount; }
 
-int HDW_config::readPwmOutputPinCount()
-{
-    return pwmChannelCount;
-}
+int HDW_config::readPwmOutputPinCount() { return pwmChannelCount; }
 
-int HDW_config::readAlarmOutputPinCount()
-{
-    return alarmCount;
-}
+int HDW_config::readAlarmOutputPinCount() { return alarmCount; }
 
 int HDW_config::readDigiInputOutputDirection(int channel)
 {
@@ -119,10 +110,7 @@ int HDW_config::readDigiInputOutputDirection(int channel)
     return hwcfg_data.dioDir[channel];
 }
 
-int HDW_config::readRs485DirectionPinConf()
-{
-    return hwcfg_data.rs485DirPin;
-}
+int HDW_config::readRs485DirectionPinConf() { return hwcfg_data.rs485DirPin; }
 
 void HDW_config::setBackLight(int percent)
 {

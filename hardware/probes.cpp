@@ -53,20 +53,11 @@ int HDW_config::checkSysLcd()
     return 0;
 }
 
-unsigned long HDW_config::readLcdVerticalSize()
-{
-    return checkSysLcd() == 0 ? lcdVerticalSize : 0;
-}
+unsigned long HDW_config::readLcdVerticalSize() { return checkSysLcd() == 0 ? lcdVerticalSize : 0; }
 
-unsigned long HDW_config::readLcdHorizontalSize()
-{
-    return checkSysLcd() == 0 ? lcdHorizontalSize : 0;
-}
+unsigned long HDW_config::readLcdHorizontalSize() { return checkSysLcd() == 0 ? lcdHorizontalSize : 0; }
 
-unsigned long HDW_config::readLcdColorDepth()
-{
-    return checkSysLcd() == 0 ? lcdColorDepth : 0;
-}
+unsigned long HDW_config::readLcdColorDepth() { return checkSysLcd() == 0 ? lcdColorDepth : 0; }
 
 int HDW_config::checkSysFlash()
 {
@@ -84,15 +75,9 @@ int HDW_config::checkSysFlash()
     return 0;
 }
 
-unsigned long HDW_config::readTotalFlashSize()
-{
-    return checkSysFlash() == 0 ? totalFlashSize : 0;
-}
+unsigned long HDW_config::readTotalFlashSize() { return checkSysFlash() == 0 ? totalFlashSize : 0; }
 
-unsigned long HDW_config::readFreeFlashSize()
-{
-    return checkSysFlash() == 0 ? freeFlashSize : 0;
-}
+unsigned long HDW_config::readFreeFlashSize() { return checkSysFlash() == 0 ? freeFlashSize : 0; }
 
 int HDW_config::captureNumString(char *digits, char *text, int limit)
 {
@@ -157,15 +142,9 @@ int HDW_config::checkSysRam()
     return 0;
 }
 
-unsigned long HDW_config::readTotalRamSize()
-{
-    return checkSysRam() == 0 ? totalRamSize : 0;
-}
+unsigned long HDW_config::readTotalRamSize() { return checkSysRam() == 0 ? totalRamSize : 0; }
 
-unsigned long HDW_config::readFreeRamSize()
-{
-    return checkSysRam() == 0 ? freeRamSize : 0;
-}
+unsigned long HDW_config::readFreeRamSize() { return checkSysRam() == 0 ? freeRamSize : 0; }
 
 // The first line of a kept-open stat file, read afresh.
 static QString firstLine(QFile &file)

@@ -30,10 +30,7 @@ const int batteryCheckIntervalMs = 60 * 1000;
 const int eepromWriteBudgetMs = 1000;
 const unsigned long eepromPollPauseMs = 5;
 
-int bcdDigits(unsigned char byte, unsigned char tensMask)
-{
-    return (byte & 0x0F) + 10 * ((byte & tensMask) >> 4);
-}
+int bcdDigits(unsigned char byte, unsigned char tensMask) { return (byte & 0x0F) + 10 * ((byte & tensMask) >> 4); }
 
 } // namespace
 
@@ -106,10 +103,7 @@ void HDW_config::init_ExternalRTC()
     batteryCheckTimer->start(batteryCheckIntervalMs);
 }
 
-bool HDW_config::isExternalRTC_presence()
-{
-    return extRtcPresent;
-}
+bool HDW_config::isExternalRTC_presence() { return extRtcPresent; }
 
 void HDW_config::syncInternalRTC()
 {
@@ -150,8 +144,8 @@ bool HDW_config::setExtRTC_CountDownTimer(int ticks)
 {
     if (!extRtcPresent)
         return false;
-    const unsigned char start[2] = { static_cast<unsigned char>(ticks & 0xFF),
-                                     static_cast<unsigned char>((ticks >> 8) & 0xFF) };
+    const unsigned char start[2]
+        = { static_cast<unsigned char>(ticks & 0xFF), static_cast<unsigned char>((ticks >> 8) & 0xFF) };
     if (!rtcWriteRegisters(TimerLow, start, 2))
         return false;
     unsigned char control[3];
@@ -258,13 +252,9 @@ void HDW_config::checkBatteryLow()
     }
 }
 
-int HDW_config::int_to_bcd(int value)
-{
-    return (value % 10) + (((value / 10) * 16) & 0xFF);
-}
+int HDW_config::int_to_bcd(int value) { return (value % 10) + (((value / 10) * 16) & 0xFF); }
 
 int HDW_config::int_to_4_byte_bcd(int value)
 {
-    return ((value / 1000) % 10) * 0x1000 + ((value / 100) % 10) * 0x100
-           + ((value / 10) % 10) * 0x10 + value % 10;
+    return ((value / 1000) % 10) * 0x1000 + ((value / 100) % 10) * 0x100 + ((value / 10) % 10) * 0x10 + value % 10;
 }

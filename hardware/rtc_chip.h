@@ -10,14 +10,14 @@ namespace rtc_chip {
 constexpr int SlaveAddress = 0x56;
 
 // Registers.
-constexpr unsigned char Control1 = 0x00;  // bit 1 timer on, bits 5/6 timer clock
-constexpr unsigned char IntFlags = 0x02;  // bit 1 countdown reached zero
-constexpr unsigned char Status = 0x03;    // bit 2 low voltage, bit 7 EEPROM busy
-constexpr unsigned char Seconds = 0x08;   // seconds .. year, BCD, 7 registers
-constexpr unsigned char TimerLow = 0x18;  // countdown start value, low byte first
+constexpr unsigned char Control1 = 0x00; // bit 1 timer on, bits 5/6 timer clock
+constexpr unsigned char IntFlags = 0x02; // bit 1 countdown reached zero
+constexpr unsigned char Status = 0x03;   // bit 2 low voltage, bit 7 EEPROM busy
+constexpr unsigned char Seconds = 0x08;  // seconds .. year, BCD, 7 registers
+constexpr unsigned char TimerLow = 0x18; // countdown start value, low byte first
 
 // Bits.
-constexpr unsigned char TimerBit = 0x02;  // the same bit in control 1, interrupt control and flags
+constexpr unsigned char TimerBit = 0x02;    // the same bit in control 1, interrupt control and flags
 constexpr unsigned char TimerHalfHz = 0x60; // bits 5 and 6: one tick every 2 s
 constexpr unsigned char StatusLowVoltage = 0x04;
 constexpr unsigned char StatusEepromBusy = 0x80;

@@ -17,8 +17,8 @@ constexpr int ProcessMs = 65000;
 
 int unexpected(const QByteArray &frame, const QByteArray &reply)
 {
-    return fail(ExitNoAnswer, QStringLiteral("unexpected answer to %1: \"%2\"")
-                                  .arg(QString::fromLatin1(frame), printable(reply)));
+    return fail(ExitNoAnswer,
+                QStringLiteral("unexpected answer to %1: \"%2\"").arg(QString::fromLatin1(frame), printable(reply)));
 }
 
 bool toInt(const QString &text, int min, int max, int *value)
@@ -66,7 +66,10 @@ int infoCommand(Session &s, const QStringList &args)
     QList<ReportRow> rows;
     if (!parseHardwareReport(reply, &rows))
         return unexpected("#HWCF#", reply);
-    out(QStringLiteral("%1  %2  %3").arg(QStringLiteral("Tag"), -6).arg(QStringLiteral("Meaning"), -30).arg(QStringLiteral("Value")));
+    out(QStringLiteral("%1  %2  %3")
+            .arg(QStringLiteral("Tag"), -6)
+            .arg(QStringLiteral("Meaning"), -30)
+            .arg(QStringLiteral("Value")));
     for (const ReportRow &row : rows)
         out(QStringLiteral("%1  %2  %3").arg(row.tag, -6).arg(row.meaning, -30).arg(row.value));
     return ExitOk;
@@ -86,7 +89,8 @@ int timeCommand(Session &s, const QStringList &args)
     if (rc != ExitOk)
         return rc;
     // The panel's form: date, time with milliseconds, offset in minutes.
-    const QByteArray text = now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toLatin1() + ' ' + QByteArray::number(offset);
+    const QByteArray text
+        = now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toLatin1() + ' ' + QByteArray::number(offset);
     rc = askOutcome(s, "#DTIM<" + text + ">#", AnswerMs, "<DTIM:NOR>", "<DTIM:ERR>",
                     QStringLiteral("the panel did not take the date and time"));
     if (rc == ExitOk)
@@ -235,7 +239,9 @@ int removeFontsCommand(Session &s, const QStringList &args)
         rc = askOutcome(s, frames.at(i), AnswerMs, "<RMFS_ACK>", "<RMFS_NAK>",
                         QStringLiteral("the panel refused the family %1").arg(names.at(i)));
     if (rc == ExitOk)
-        out(QStringLiteral("The panel lists %1 font famil%2 for removal.").arg(args.size()).arg(args.size() == 1 ? "y" : "ies"));
+        out(QStringLiteral("The panel lists %1 font famil%2 for removal.")
+                .arg(args.size())
+                .arg(args.size() == 1 ? "y" : "ies"));
     return rc;
 }
 
@@ -249,7 +255,7 @@ bool settingFrame(const QStringList &args, QByteArray *frame, QByteArray *good, 
         const QString l = t.toLower();
         return l == QLatin1String("hi") || l == QLatin1String("on") || l == QLatin1String("1") ? "<HI>"
             : l == QLatin1String("lo") || l == QLatin1String("off") || l == QLatin1String("0") ? "<LO>"
-                                                                                                 : QByteArray();
+                                                                                               : QByteArray();
     };
     if (what == QLatin1String("name") && v.size() == 1) {
         const QByteArray name = v.at(0).toUtf8();
@@ -347,8 +353,9 @@ int rawCommand(Session &s, const QStringList &args)
     if (!frame.startsWith('#'))
         frame = '#' + frame + '#';
     if (frame.size() < 3 || frame.size() > MaxFrameSize || frame.indexOf('#', 1) != frame.size() - 1)
-        return fail(ExitUsage, QStringLiteral("a frame is '#', a command word and its parameters, and '#', "
-                                              "at most 256 bytes"));
+        return fail(ExitUsage,
+                    QStringLiteral("a frame is '#', a command word and its parameters, and '#', "
+                                   "at most 256 bytes"));
     int rc = s.open();
     QByteArray reply;
     if (rc == ExitOk)

@@ -53,7 +53,8 @@ int openUpload(const QString &path, QFile *file, QString *name)
     if (name->isEmpty())
         *name = QFileInfo(path).fileName();
     QString problem;
-    if (name->isEmpty() || !checkFrameText(QStringLiteral("the name on the panel"), name->toLocal8Bit(), MaxNameBytes, &problem))
+    if (name->isEmpty()
+        || !checkFrameText(QStringLiteral("the name on the panel"), name->toLocal8Bit(), MaxNameBytes, &problem))
         return fail(ExitUsage, problem.isEmpty() ? QStringLiteral("no name for the file") : problem);
     return ExitOk;
 }
@@ -64,7 +65,8 @@ int startFailure(Session &s, UploadStart start, const QByteArray &seen, const QS
     case UploadStart::Started:
         return ExitOk;
     case UploadStart::Refused:
-        return fail(ExitRefused, QStringLiteral("the panel refused the upload of %1 (answer: \"%2\")").arg(name, printable(seen)));
+        return fail(ExitRefused,
+                    QStringLiteral("the panel refused the upload of %1 (answer: \"%2\")").arg(name, printable(seen)));
     case UploadStart::NotOpened:
         return fail(ExitRefused, QStringLiteral("the panel could not create the file %1").arg(name));
     case UploadStart::NoAnswer:
@@ -111,7 +113,8 @@ int uploadCommand(Session &s, const QStringList &args)
         return startFailure(s, start, seen, name, ms);
 
     Progress progress(QStringLiteral("upload"), size);
-    const TransferOutcome o = sendFile(s.link(), file, size, timingFor(s, size), [&progress](qint64 n) { progress.update(n); });
+    const TransferOutcome o
+        = sendFile(s.link(), file, size, timingFor(s, size), [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QString());
@@ -157,8 +160,9 @@ int upgradeCommand(Session &s, const QStringList &args)
     const int ms = s.deadlineMs(AnswerMs);
     const UploadStart start = startUpload(s.link(), frame, "<RTLD:ACK>", QDeadlineTimer(ms), &seen);
     if (start == UploadStart::NotOpened)
-        return fail(ExitRefused, QStringLiteral("the panel could not create the file %1 (%2); it reboots now")
-                                     .arg(name, printable(seen)));
+        return fail(
+            ExitRefused,
+            QStringLiteral("the panel could not create the file %1 (%2); it reboots now").arg(name, printable(seen)));
     if (start != UploadStart::Started)
         return startFailure(s, start, seen, name, ms);
 
@@ -187,7 +191,8 @@ int upgradeCommand(Session &s, const QStringList &args)
         return ExitOk;
     }
     if (verdict == "<RTLD:ERR>")
-        return fail(ExitTransfer, QStringLiteral("<RTLD:ERR>: the panel found the package damaged; it reboots without installing"));
+        return fail(ExitTransfer,
+                    QStringLiteral("<RTLD:ERR>: the panel found the package damaged; it reboots without installing"));
     return fail(ExitNoAnswer, QStringLiteral("unexpected verdict on the package: \"%1\"").arg(printable(verdict)));
 }
 
@@ -222,12 +227,15 @@ int downloadCommand(Session &s, const QStringList &args)
         return rc;
     qint64 size;
     if (!parseFileSize(reply, &size))
-        return fail(ExitNoAnswer, QStringLiteral("unexpected answer to %1: \"%2\"").arg(QString::fromLatin1(frame), printable(reply)));
+        return fail(
+            ExitNoAnswer,
+            QStringLiteral("unexpected answer to %1: \"%2\"").arg(QString::fromLatin1(frame), printable(reply)));
     if (size < 0)
         return fail(ExitRefused, QStringLiteral("the panel cannot send %1 (no such file, or not readable)").arg(path));
 
     Progress progress(QStringLiteral("download"), size);
-    const TransferOutcome o = receiveFile(s.link(), sink, size, timingFor(s, 0), [&progress](qint64 n) { progress.update(n); });
+    const TransferOutcome o
+        = receiveFile(s.link(), sink, size, timingFor(s, 0), [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return transferFailure(s, o, QString());

@@ -47,8 +47,9 @@ int main(int argc, char *argv[])
         const QString unknown = parser.unknownOptionNames().value(0);
         if (unknown.isEmpty())
             return fail(ExitUsage, QStringLiteral("%1 (see kvx-host --help)").arg(parser.errorText()));
-        return fail(ExitUsage, QStringLiteral("unknown option %1%2 (see kvx-host --help)")
-                                   .arg(unknown.size() == 1 ? "-" : "--", unknown));
+        return fail(
+            ExitUsage,
+            QStringLiteral("unknown option %1%2 (see kvx-host --help)").arg(unknown.size() == 1 ? "-" : "--", unknown));
     }
     if (parser.isSet(help)) {
         fputs(usageText().toLocal8Bit().constData(), stdout);

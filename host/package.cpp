@@ -26,8 +26,8 @@ using Entry = std::unique_ptr<struct archive_entry, decltype(&archive_entry_free
 // The names in one directory, in byte order of their UTF-8 form.
 QStringList sortedNames(const QString &dir)
 {
-    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                            QDir::NoSort);
+    QStringList names
+        = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return a.toUtf8() < b.toUtf8(); });
     return names;
 }
@@ -67,7 +67,9 @@ bool addEntry(struct archive *a, const QByteArray &name, const struct stat &st, 
         ok = archive_write_data(a, chunk, static_cast<size_t>(n)) == n;
     if (!ok || file.error() != QFile::NoError)
         *error = QStringLiteral("cannot add %1 to the package: %2")
-                     .arg(path, file.error() != QFile::NoError ? file.errorString() : QString::fromLocal8Bit(archive_error_string(a)));
+                     .arg(path,
+                          file.error() != QFile::NoError ? file.errorString()
+                                                         : QString::fromLocal8Bit(archive_error_string(a)));
     return error->isEmpty();
 }
 
@@ -81,7 +83,8 @@ bool addTree(struct archive *a, const QString &root, const QString &rel, QString
             *error = QStringLiteral("cannot read %1").arg(path);
             return false;
         }
-        const bool installer = rel.isEmpty() && (name == QLatin1String("pre_install") || name == QLatin1String("post_install"));
+        const bool installer
+            = rel.isEmpty() && (name == QLatin1String("pre_install") || name == QLatin1String("post_install"));
         mode_t mode;
         if (S_ISLNK(st.st_mode))
             mode = AE_IFLNK | 0777;
@@ -90,7 +93,8 @@ bool addTree(struct archive *a, const QString &root, const QString &rel, QString
         else if (S_ISREG(st.st_mode))
             mode = AE_IFREG | ((installer || (st.st_mode & S_IXUSR)) ? 0755 : 0644);
         else {
-            *error = QStringLiteral("%1 is a device, FIFO or socket: a package holds files, directories and links only").arg(path);
+            *error = QStringLiteral("%1 is a device, FIFO or socket: a package holds files, directories and links only")
+                         .arg(path);
             return false;
         }
         if (!addEntry(a, QFile::encodeName(entry), st, path, mode, error)
@@ -146,13 +150,15 @@ bool buildPackage(const QString &dir, QByteArray *gzip, QString *error)
     Archive a(archive_write_new(), archive_write_free);
     if (archive_write_set_format_gnutar(a.get()) != ARCHIVE_OK
         || archive_write_open2(a.get(), &tar, nullptr, appendTo, nullptr, nullptr) != ARCHIVE_OK) {
-        *error = QStringLiteral("cannot start the archive: %1").arg(QString::fromLocal8Bit(archive_error_string(a.get())));
+        *error
+            = QStringLiteral("cannot start the archive: %1").arg(QString::fromLocal8Bit(archive_error_string(a.get())));
         return false;
     }
     if (!addTree(a.get(), QDir(dir).absolutePath(), QString(), error))
         return false;
     if (archive_write_close(a.get()) != ARCHIVE_OK) {
-        *error = QStringLiteral("cannot finish the archive: %1").arg(QString::fromLocal8Bit(archive_error_string(a.get())));
+        *error = QStringLiteral("cannot finish the archive: %1")
+                     .arg(QString::fromLocal8Bit(archive_error_string(a.get())));
         return false;
     }
     if (!gzipCompress(tar, gzip)) {

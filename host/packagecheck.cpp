@@ -18,11 +18,11 @@
 
 namespace {
 
-constexpr int MaxEntries = 10000;             // a firmware package holds far fewer
-constexpr qint64 MaxUnpacked = 1LL << 30;     // no panel has a GiB of flash to spare
+constexpr int MaxEntries = 10000;         // a firmware package holds far fewer
+constexpr qint64 MaxUnpacked = 1LL << 30; // no panel has a GiB of flash to spare
 constexpr int MaxPath = 4095, MaxComponent = 255;
-constexpr int MaxPanelName = 51;              // the panel keeps 51 bytes of a name
-constexpr int HeadBytes = 64;                 // enough of an installer to tell a script from a program
+constexpr int MaxPanelName = 51; // the panel keeps 51 bytes of a name
+constexpr int HeadBytes = 64;    // enough of an installer to tell a script from a program
 const char *const configFiles[] = { "sys_conf.txt", "device_name.txt", "lowBatteryConf.txt", "timezone.cfg" };
 
 using Reader = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
@@ -97,10 +97,14 @@ bool staysInside(const QList<QByteArray> &dir, const QByteArray &path)
 QString machineName(int machine)
 {
     switch (machine) {
-    case 3: return QStringLiteral("an x86 program");
-    case 62: return QStringLiteral("an x86-64 program");
-    case 183: return QStringLiteral("a 64-bit ARM program");
-    default: return QStringLiteral("a program for machine %1").arg(machine);
+    case 3:
+        return QStringLiteral("an x86 program");
+    case 62:
+        return QStringLiteral("an x86-64 program");
+    case 183:
+        return QStringLiteral("a 64-bit ARM program");
+    default:
+        return QStringLiteral("a program for machine %1").arg(machine);
     }
 }
 
@@ -128,25 +132,37 @@ struct Checker
         if (parts.contains(".."))
             error(name, QStringLiteral("\"..\" in the path: it would be written outside the application directory"));
         if (h.name.size() > MaxPath)
-            error(name.left(60) + QStringLiteral("..."), QStringLiteral("path of %1 bytes: the panel takes at most %2").arg(h.name.size()).arg(MaxPath));
+            error(name.left(60) + QStringLiteral("..."),
+                  QStringLiteral("path of %1 bytes: the panel takes at most %2").arg(h.name.size()).arg(MaxPath));
         else
             for (const QByteArray &c : parts)
                 if (c.size() > MaxComponent)
-                    error(name, QStringLiteral("a name of %1 bytes in the path: the panel takes at most %2").arg(c.size()).arg(MaxComponent));
+                    error(name,
+                          QStringLiteral("a name of %1 bytes in the path: the panel takes at most %2")
+                              .arg(c.size())
+                              .arg(MaxComponent));
         if (h.type == AE_IFCHR || h.type == AE_IFBLK)
             error(name, QStringLiteral("device node: a package must not create devices"));
         else if (h.type == AE_IFIFO)
             error(name, QStringLiteral("FIFO: a package must not create named pipes"));
         else if (h.hardLink && (h.link.startsWith('/') || !staysInside({}, h.link)))
-            error(name, QStringLiteral("hard link to %1 points outside the application directory").arg(QString::fromUtf8(h.link)));
+            error(name,
+                  QStringLiteral("hard link to %1 points outside the application directory")
+                      .arg(QString::fromUtf8(h.link)));
         else if (h.type == AE_IFLNK && (h.link.startsWith('/') || !staysInside(parts.mid(0, parts.size() - 1), h.link)))
-            error(name, QStringLiteral("symbolic link to %1 points outside the application directory").arg(QString::fromUtf8(h.link)));
+            error(name,
+                  QStringLiteral("symbolic link to %1 points outside the application directory")
+                      .arg(QString::fromUtf8(h.link)));
         if (parts.size() == 1 && h.type != AE_IFDIR)
             for (const char *config : configFiles)
                 if (bare == config)
-                    warning(name, QStringLiteral("overwrites the panel's configuration file %1 and the settings in it").arg(QLatin1String(config)));
+                    warning(name,
+                            QStringLiteral("overwrites the panel's configuration file %1 and the settings in it")
+                                .arg(QLatin1String(config)));
         if (h.name != bare && (bare == "pre_install" || bare == "post_install"))
-            warning(name, QStringLiteral("stored as %1: the installer asks tar for %2 and will not find it").arg(name, QString::fromLatin1(bare)));
+            warning(name,
+                    QStringLiteral("stored as %1: the installer asks tar for %2 and will not find it")
+                        .arg(name, QString::fromLatin1(bare)));
     }
 
     void judgeInstaller(const char *script)
@@ -163,18 +179,26 @@ struct Checker
             return;
         }
         if (!(h.mode & 0100))
-            error(name, QStringLiteral("not executable (mode %1): the panel cannot run it").arg(h.mode, 4, 8, QLatin1Char('0')));
+            error(name,
+                  QStringLiteral("not executable (mode %1): the panel cannot run it")
+                      .arg(h.mode, 4, 8, QLatin1Char('0')));
         if (head.startsWith("#!"))
             return;
-        if (!head.startsWith("\x7f" "ELF") || head.size() < 20) {
+        if (!head.startsWith("\x7f"
+                             "ELF")
+            || head.size() < 20) {
             error(name, QStringLiteral("neither a script starting with #! nor a program: the panel cannot run it"));
             return;
         }
         const bool little = head.at(5) == 1;
-        const int machine = little ? (static_cast<unsigned char>(head.at(18)) | static_cast<unsigned char>(head.at(19)) << 8)
-                                   : (static_cast<unsigned char>(head.at(18)) << 8 | static_cast<unsigned char>(head.at(19)));
+        const int machine = little
+            ? (static_cast<unsigned char>(head.at(18)) | static_cast<unsigned char>(head.at(19)) << 8)
+            : (static_cast<unsigned char>(head.at(18)) << 8 | static_cast<unsigned char>(head.at(19)));
         if (head.at(4) != 1 || machine != 40 || !little)
-            error(name, QStringLiteral("%1: the panel runs 32-bit ARM programs only").arg(head.at(4) == 2 && machine == 40 ? QStringLiteral("a 64-bit ARM program") : machineName(machine)));
+            error(name,
+                  QStringLiteral("%1: the panel runs 32-bit ARM programs only")
+                      .arg(head.at(4) == 2 && machine == 40 ? QStringLiteral("a 64-bit ARM program")
+                                                            : machineName(machine)));
     }
 
     // Reads every header to the archive's end (true), or says why it stopped.
@@ -195,13 +219,15 @@ struct Checker
                 return false;
             }
             if (++summary.entries > MaxEntries) {
-                error(QString(), QStringLiteral("more than %1 entries: not an upgrade package (a tar bomb?)").arg(MaxEntries));
+                error(QString(),
+                      QStringLiteral("more than %1 entries: not an upgrade package (a tar bomb?)").arg(MaxEntries));
                 return false;
             }
             judgeEntry(h);
             summary.unpackedBytes += h.regular() ? (h.size + 4095) / 4096 * 4096 : (h.type == AE_IFDIR ? 4096 : 0);
             QByteArray head(static_cast<int>(h.regular() ? qMin<qint64>(h.size, HeadBytes) : 0), '\0');
-            const la_ssize_t got = head.isEmpty() ? 0 : archive_read_data(a, head.data(), static_cast<size_t>(head.size()));
+            const la_ssize_t got
+                = head.isEmpty() ? 0 : archive_read_data(a, head.data(), static_cast<size_t>(head.size()));
             rc = got < 0 ? ARCHIVE_FATAL : ARCHIVE_OK;
             if (h.name == "pre_install" || h.name == "post_install")
                 installers.insert(h.name, qMakePair(h, head.left(static_cast<int>(got))));
@@ -232,7 +258,10 @@ QList<PackageFinding> checkPackageData(const QByteArray &gzip, const QString &na
     Checker c;
     c.package = name;
     if (name.contains(QLatin1Char(' ')) || name.contains(QLatin1Char('\t')))
-        c.error(name, QStringLiteral("the file name has a blank: the panel's installer splits its tar command there and cannot unpack it"));
+        c.error(
+            name,
+            QStringLiteral(
+                "the file name has a blank: the panel's installer splits its tar command there and cannot unpack it"));
     if (name.toLocal8Bit().size() > MaxPanelName)
         c.error(name, QStringLiteral("the file name is longer than the %1 bytes the panel keeps").arg(MaxPanelName));
     c.summary.packedBytes = gzip.size();
@@ -286,7 +315,8 @@ QList<PackageFinding> checkPackage(const QString &path, PackageSummary *summary)
     if (!file.open(QIODevice::ReadOnly))
         return { { PackageFinding::Error, name, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()) } };
     if (file.size() > MaxUnpacked)
-        return { { PackageFinding::Error, name, QStringLiteral("larger than 1 GiB: not an upgrade package for the panel") } };
+        return { { PackageFinding::Error, name,
+                   QStringLiteral("larger than 1 GiB: not an upgrade package for the panel") } };
     return checkPackageData(file.readAll(), name, summary);
 }
 
@@ -313,5 +343,6 @@ bool hasErrors(const QList<PackageFinding> &findings)
 QString describe(const PackageFinding &f)
 {
     const QString kind = f.severity == PackageFinding::Error ? QStringLiteral("error") : QStringLiteral("warning");
-    return f.entry.isEmpty() ? QStringLiteral("%1: %2").arg(kind, f.text) : QStringLiteral("%1: %2: %3").arg(kind, f.entry, f.text);
+    return f.entry.isEmpty() ? QStringLiteral("%1: %2").arg(kind, f.text)
+                             : QStringLiteral("%1: %2: %3").arg(kind, f.entry, f.text);
 }

@@ -56,9 +56,8 @@ int checkPackageFile(Session *panel, const QString &path, bool quietWhenClean)
             out(QStringLiteral("The panel has %1 KiB of flash free.").arg(freeKiB));
     }
     printFindings(findings);
-    const int errors = static_cast<int>(std::count_if(findings.begin(), findings.end(), [](const PackageFinding &f) {
-        return f.severity == PackageFinding::Error;
-    }));
+    const int errors = static_cast<int>(std::count_if(
+        findings.begin(), findings.end(), [](const PackageFinding &f) { return f.severity == PackageFinding::Error; }));
     if (!quietWhenClean || !findings.isEmpty())
         out(QStringLiteral("%1: %2 entries, %3 bytes packed, about %4 KiB unpacked; %5 error(s), %6 warning(s).")
                 .arg(path)
@@ -74,13 +73,16 @@ int packageCommand(Session &, const QStringList &args)
 {
     QCommandLineParser parser;
     const QCommandLineOption outOption(QStringLiteral("o"), QString(), QStringLiteral("NAME"));
-    if (!parseCommandLine(parser, args, { outOption }) || parser.positionalArguments().size() != 1 || !parser.isSet(outOption))
+    if (!parseCommandLine(parser, args, { outOption }) || parser.positionalArguments().size() != 1
+        || !parser.isSet(outOption))
         return fail(ExitUsage, QStringLiteral("usage: package DIR -o NAME.tar.gz"));
     const QString target = parser.value(outOption);
     const QString source = QDir(parser.positionalArguments().at(0)).absolutePath();
     if (QFileInfo(target).absoluteFilePath().startsWith(source + QLatin1Char('/')))
-        return fail(ExitUsage, QStringLiteral("%1 would lie inside the directory it packs (and a second run would pack "
-                                              "the first package); write it elsewhere").arg(target));
+        return fail(ExitUsage,
+                    QStringLiteral("%1 would lie inside the directory it packs (and a second run would pack "
+                                   "the first package); write it elsewhere")
+                        .arg(target));
     QByteArray gzip;
     QString problem;
     if (!buildPackage(parser.positionalArguments().at(0), &gzip, &problem))

@@ -51,11 +51,11 @@ void Progress::draw(qint64 done)
     const double part = m_total > 0 ? static_cast<double>(done) / static_cast<double>(m_total) : 1.0;
     const int filled = qBound(0, static_cast<int>(part * width), width);
     const double rate = m_clock.elapsed() > 0 ? done * 1000.0 / m_clock.elapsed() : 0.0;
-    const QString line = QStringLiteral("\r%1 [%2%3] %4%  %5 of %6  %7/s ")
-                             .arg(m_label, QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('-')))
-                             .arg(static_cast<int>(part * 100), 3)
-                             .arg(humanSize(static_cast<double>(done)), humanSize(static_cast<double>(m_total)),
-                                  humanSize(rate));
+    const QString line
+        = QStringLiteral("\r%1 [%2%3] %4%  %5 of %6  %7/s ")
+              .arg(m_label, QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('-')))
+              .arg(static_cast<int>(part * 100), 3)
+              .arg(humanSize(static_cast<double>(done)), humanSize(static_cast<double>(m_total)), humanSize(rate));
     fputs(line.toLocal8Bit().constData(), stderr);
     fflush(stderr);
 }

@@ -20,7 +20,7 @@ struct RestoreStep
 struct RestorePlan
 {
     QList<RestoreStep> steps;
-    int timeZone = 0;        // minutes; set together with the clock
+    int timeZone = 0; // minutes; set together with the clock
     bool hasTimeZone = false;
     QStringList fonts;       // font files to upload
     QStringList notRestored; // one line each: what and why

@@ -34,7 +34,8 @@ int fetch(Session &s, const QByteArray &path, QByteArray *data)
     int rc = s.ask(frame, AnswerMs, &reply);
     qint64 size;
     if (rc == ExitOk && !parseFileSize(reply, &size))
-        rc = fail(ExitNoAnswer, QStringLiteral("unexpected answer to %1: \"%2\"").arg(QString::fromLatin1(frame), printable(reply)));
+        rc = fail(ExitNoAnswer,
+                  QStringLiteral("unexpected answer to %1: \"%2\"").arg(QString::fromLatin1(frame), printable(reply)));
     if (rc != ExitOk)
         return rc;
     if (size < 0)
@@ -50,14 +51,19 @@ int fetch(Session &s, const QByteArray &path, QByteArray *data)
         return fail(o.kind == TransferOutcome::Broken ? ExitDevice : ExitTransfer,
                     QStringLiteral("download of %1 failed: %2").arg(QString::fromLatin1(path), o.message));
     if (data->size() != size)
-        return fail(ExitTransfer, QStringLiteral("%1: %2 bytes arrived, the panel announced %3").arg(QString::fromLatin1(path)).arg(data->size()).arg(size));
+        return fail(ExitTransfer,
+                    QStringLiteral("%1: %2 bytes arrived, the panel announced %3")
+                        .arg(QString::fromLatin1(path))
+                        .arg(data->size())
+                        .arg(size));
     return ExitOk;
 }
 
 int save(const QString &path, const QByteArray &data)
 {
     QSaveFile f(path);
-    if (!QDir().mkpath(QFileInfo(path).path()) || !f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit())
+    if (!QDir().mkpath(QFileInfo(path).path()) || !f.open(QIODevice::WriteOnly) || f.write(data) != data.size()
+        || !f.commit())
         return fail(ExitUsage, QStringLiteral("cannot write %1: %2").arg(path, f.errorString()));
     return ExitOk;
 }
@@ -102,7 +108,9 @@ int backupFonts(Session &s, const QString &target)
         ++saved;
     }
     if (rc != ARCHIVE_EOF)
-        return fail(ExitTransfer, QStringLiteral("the panel's font archive is damaged: %1").arg(QString::fromLocal8Bit(archive_error_string(a.get()))));
+        return fail(ExitTransfer,
+                    QStringLiteral("the panel's font archive is damaged: %1")
+                        .arg(QString::fromLocal8Bit(archive_error_string(a.get()))));
     out(QStringLiteral("fonts: %1 file(s)").arg(saved));
     return ExitOk;
 }
@@ -173,14 +181,16 @@ int uploadFont(Session &s, const QString &path)
         return fail(ExitUsage, problem);
     QByteArray seen;
     const int ms = s.deadlineMs(AnswerMs);
-    const UploadStart start = startUpload(s.link(), "#LOAD<" + name + ">" + QByteArray::number(file.size()) + "#", "<LOAD:ACK>",
-                                          QDeadlineTimer(ms), &seen);
+    const UploadStart start = startUpload(s.link(), "#LOAD<" + name + ">" + QByteArray::number(file.size()) + "#",
+                                          "<LOAD:ACK>", QDeadlineTimer(ms), &seen);
     if (start != UploadStart::Started)
-        return fail(ExitRefused, QStringLiteral("the panel did not take the font %1 (\"%2\")").arg(path, printable(seen)));
+        return fail(ExitRefused,
+                    QStringLiteral("the panel did not take the font %1 (\"%2\")").arg(path, printable(seen)));
     Progress progress(QString::fromUtf8(name), file.size());
     TransferTiming timing;
     timing.answerMs = s.deadlineMs(timing.answerMs);
-    const TransferOutcome o = sendFile(s.link(), file, file.size(), timing, [&progress](qint64 n) { progress.update(n); });
+    const TransferOutcome o
+        = sendFile(s.link(), file, file.size(), timing, [&progress](qint64 n) { progress.update(n); });
     progress.finish();
     if (o.kind != TransferOutcome::Done)
         return fail(ExitTransfer, QStringLiteral("upload of the font %1 failed: %2").arg(path, o.message));
@@ -216,12 +226,16 @@ int restoreCommand(Session &s, const QStringList &args)
     if (plan.hasTimeZone) {
         // Only the clock command carries the time zone: it sets both.
         QByteArray reply;
-        const QByteArray now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toLatin1();
+        const QByteArray now
+            = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")).toLatin1();
         if ((rc = s.ask("#DTIM<" + now + ' ' + QByteArray::number(plan.timeZone) + ">#", AnswerMs, &reply)) != ExitOk)
             return rc;
         refused += reply != "<DTIM:NOR>";
-        out(reply == "<DTIM:NOR>" ? QStringLiteral("time zone %1 min, with the clock set from this PC").arg(plan.timeZone)
-                                  : QStringLiteral("not restored: time zone %1 min: the panel answered \"%2\"").arg(plan.timeZone).arg(printable(reply)));
+        out(reply == "<DTIM:NOR>"
+                ? QStringLiteral("time zone %1 min, with the clock set from this PC").arg(plan.timeZone)
+                : QStringLiteral("not restored: time zone %1 min: the panel answered \"%2\"")
+                      .arg(plan.timeZone)
+                      .arg(printable(reply)));
     }
     for (const QString &font : plan.fonts)
         if ((rc = uploadFont(s, font)) != ExitOk)
@@ -232,7 +246,8 @@ int restoreCommand(Session &s, const QStringList &args)
     if ((rc = s.ask("#SVCF#", AnswerMs, &reply)) != ExitOk)
         return rc;
     if (reply != "<SVCF:NOR>")
-        return fail(ExitRefused, QStringLiteral("the panel could not save the configuration (\"%1\")").arg(printable(reply)));
+        return fail(ExitRefused,
+                    QStringLiteral("the panel could not save the configuration (\"%1\")").arg(printable(reply)));
     out(QStringLiteral("Configuration saved on the panel."));
     return refused ? fail(ExitRefused, QStringLiteral("the panel refused %1 setting(s)").arg(refused)) : ExitOk;
 }

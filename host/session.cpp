@@ -14,15 +14,9 @@ namespace {
 thread_local OutputSink *threadSink = nullptr;
 }
 
-void setThreadOutput(OutputSink *sink)
-{
-    threadSink = sink;
-}
+void setThreadOutput(OutputSink *sink) { threadSink = sink; }
 
-OutputSink *threadOutput()
-{
-    return threadSink;
-}
+OutputSink *threadOutput() { return threadSink; }
 
 void trace(const QString &text)
 {
@@ -68,19 +62,17 @@ int Session::open()
     return ExitOk;
 }
 
-int Session::deadlineMs(int defaultMs) const
-{
-    return m_options.timeoutMs >= 0 ? m_options.timeoutMs : defaultMs;
-}
+int Session::deadlineMs(int defaultMs) const { return m_options.timeoutMs >= 0 ? m_options.timeoutMs : defaultMs; }
 
 int Session::linkFailure(Link::Status s, const QString &waitingFor, int ms)
 {
     if (s == Link::Broken)
         return fail(ExitDevice, hostlink::brokenMessage(*m_port, m_options.device));
-    return fail(ExitNoAnswer, QStringLiteral("no answer from the panel on %1 within %2 s (waiting for %3)")
-                                  .arg(m_options.device)
-                                  .arg(ms / 1000.0)
-                                  .arg(waitingFor));
+    return fail(ExitNoAnswer,
+                QStringLiteral("no answer from the panel on %1 within %2 s (waiting for %3)")
+                    .arg(m_options.device)
+                    .arg(ms / 1000.0)
+                    .arg(waitingFor));
 }
 
 int Session::ask(const QByteArray &frame, int defaultMs, QByteArray *reply)
@@ -88,10 +80,11 @@ int Session::ask(const QByteArray &frame, int defaultMs, QByteArray *reply)
     const int ms = deadlineMs(defaultMs);
     const Link::Status s = m_link->exchange(frame, QDeadlineTimer(ms), reply);
     if (s == Link::TimedOut && !reply->isEmpty())
-        return fail(ExitNoAnswer, QStringLiteral("the panel's answer to %1 was incomplete after %2 s: %3")
-                                      .arg(QString::fromLatin1(frame))
-                                      .arg(ms / 1000.0)
-                                      .arg(printable(*reply)));
+        return fail(ExitNoAnswer,
+                    QStringLiteral("the panel's answer to %1 was incomplete after %2 s: %3")
+                        .arg(QString::fromLatin1(frame))
+                        .arg(ms / 1000.0)
+                        .arg(printable(*reply)));
     if (s != Link::Ok)
         return linkFailure(s, QStringLiteral("the answer to %1").arg(QString::fromLatin1(frame)), ms);
     return ExitOk;

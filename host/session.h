@@ -26,7 +26,7 @@ struct HostOptions
 {
     QString device = QStringLiteral("/dev/ttyACM0");
     bool deviceGiven = false; // -p was given: commands that can work without a panel use it
-    int timeoutMs = -1; // -1: each command's own deadline
+    int timeoutMs = -1;       // -1: each command's own deadline
     bool verbose = false;
     bool checkOnly = false; // check arguments and local files, open nothing
 };

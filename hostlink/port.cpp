@@ -14,10 +14,7 @@ QString missing(const QString &name)
     return QStringLiteral("no such device: %1 (is the panel connected and in recovery mode?)").arg(name);
 }
 
-QString notSerial(const QString &name)
-{
-    return QStringLiteral("%1 is not a serial device").arg(name);
-}
+QString notSerial(const QString &name) { return QStringLiteral("%1 is not a serial device").arg(name); }
 
 } // namespace
 

@@ -33,7 +33,8 @@ bool parseHardwareReport(const QByteArray &reply, QList<ReportRow> *rows)
         if (reply.mid(at, open.size()) != open)
             return false;
         at += open.size();
-        const QByteArray next = i + 1 < count ? QByteArray("><") + report::tags[i + 1].name + ':' : QByteArray(">") + report::EndMark;
+        const QByteArray next
+            = i + 1 < count ? QByteArray("><") + report::tags[i + 1].name + ':' : QByteArray(">") + report::EndMark;
         const int end = reply.indexOf(next, at);
         if (end < 0)
             return false;

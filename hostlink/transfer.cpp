@@ -32,7 +32,8 @@ TransferOutcome linkOutcome(Link::Status s, const QString &waitingFor)
         return outcome(TransferOutcome::Broken, QStringLiteral("the link broke off"));
     if (s == Link::Ended)
         return outcome(TransferOutcome::Ended, QStringLiteral("the transfer was ended on purpose"));
-    return outcome(TransferOutcome::NoAnswer, QStringLiteral("no answer from the panel while waiting for %1").arg(waitingFor));
+    return outcome(TransferOutcome::NoAnswer,
+                   QStringLiteral("no answer from the panel while waiting for %1").arg(waitingFor));
 }
 
 Link::Status control(Link &link, unsigned char b, qint64 packet, int attempt, int ms)
@@ -74,10 +75,12 @@ TransferOutcome sendPacket(Link &link, const QByteArray &bytes, qint64 i, const 
         if (b == xmodem::ACK)
             return outcome(TransferOutcome::Done, QString());
         if (b == xmodem::CAN)
-            return outcome(TransferOutcome::Cancelled, QStringLiteral("the panel cancelled the transfer at packet %1").arg(i));
+            return outcome(TransferOutcome::Cancelled,
+                           QStringLiteral("the panel cancelled the transfer at packet %1").arg(i));
         if (++what.attempt >= MaxRetries) {
             cancel(link, i);
-            return outcome(TransferOutcome::GaveUp, QStringLiteral("the panel refused packet %1 %2 times").arg(i).arg(what.attempt));
+            return outcome(TransferOutcome::GaveUp,
+                           QStringLiteral("the panel refused packet %1 %2 times").arg(i).arg(what.attempt));
         }
     }
 }
@@ -144,12 +147,13 @@ TransferOutcome sendFile(Link &link, QIODevice &source, qint64 size, const Trans
         const qint64 want = qMin<qint64>(xmodem::DataSize, size - sent);
         if (source.read(data, want) != want) {
             cancel(link, i);
-            return outcome(TransferOutcome::LocalError, QStringLiteral("cannot read the file: %1").arg(source.errorString()));
+            return outcome(TransferOutcome::LocalError,
+                           QStringLiteral("cannot read the file: %1").arg(source.errorString()));
         }
         xmodem::buildPacket(packet, static_cast<unsigned int>(i & 0xFF), reinterpret_cast<const unsigned char *>(data),
                             static_cast<size_t>(want));
-        TransferOutcome o = sendPacket(link, QByteArray(reinterpret_cast<const char *>(packet), xmodem::PacketSize),
-                                             i, timing);
+        TransferOutcome o
+            = sendPacket(link, QByteArray(reinterpret_cast<const char *>(packet), xmodem::PacketSize), i, timing);
         if (o.kind == TransferOutcome::Ended)
             break; // the stream ends early: EOT instead of this packet
         if (o.kind != TransferOutcome::Done)
@@ -195,8 +199,7 @@ TransferOutcome receiveFile(Link &link, QIODevice &sink, qint64 size, const Tran
     const qint64 packets = size / xmodem::DataSize + 1; // always one for the remainder
     if (timing.requestDelayMs > 0) {
         QDeadlineTimer listening(timing.requestDelayMs);
-        while (link.fill(listening) == Link::Ok) {
-        }
+        while (link.fill(listening) == Link::Ok) { }
         link.buffer().clear();
     }
     qint64 received = 0; // packets taken
@@ -217,8 +220,9 @@ TransferOutcome receiveFile(Link &link, QIODevice &sink, qint64 size, const Tran
         if (b == xmodem::EOT) {
             if (received == packets)
                 return outcome(TransferOutcome::Done, QString());
-            return outcome(TransferOutcome::Cancelled,
-                           QStringLiteral("the panel ended the file after %1 of %2 packets").arg(received).arg(packets));
+            return outcome(
+                TransferOutcome::Cancelled,
+                QStringLiteral("the panel ended the file after %1 of %2 packets").arg(received).arg(packets));
         }
         if (b == xmodem::CAN)
             return outcome(TransferOutcome::Cancelled, QStringLiteral("the panel cancelled the transfer"));
@@ -234,7 +238,8 @@ TransferOutcome receiveFile(Link &link, QIODevice &sink, qint64 size, const Tran
             const qint64 n = qMin<qint64>(xmodem::DataSize, size - stored);
             if (n > 0 && sink.write(reinterpret_cast<const char *>(packet + 3), n) != n) {
                 cancel(link, received + 1);
-                return outcome(TransferOutcome::LocalError, QStringLiteral("cannot write the file: %1").arg(sink.errorString()));
+                return outcome(TransferOutcome::LocalError,
+                               QStringLiteral("cannot write the file: %1").arg(sink.errorString()));
             }
             stored += n;
             ++received;
@@ -248,7 +253,8 @@ TransferOutcome receiveFile(Link &link, QIODevice &sink, qint64 size, const Tran
         }
         if (++errors >= MaxRetries) {
             cancel(link, received + 1);
-            return outcome(TransferOutcome::GaveUp, QStringLiteral("packet %1 arrived damaged %2 times").arg(received + 1).arg(errors));
+            return outcome(TransferOutcome::GaveUp,
+                           QStringLiteral("packet %1 arrived damaged %2 times").arg(received + 1).arg(errors));
         }
         s = control(link, xmodem::NAK, received + 1, errors - 1, timing.answerMs);
     }

@@ -2,9 +2,6 @@
 
 namespace platform {
 
-QString devicePath(const QString &path)
-{
-    return QString::fromLocal8Bit(devicePath(path.toLocal8Bit().constData()));
-}
+QString devicePath(const QString &path) { return QString::fromLocal8Bit(devicePath(path.toLocal8Bit().constData())); }
 
 } // namespace platform

@@ -12,19 +12,15 @@
 
 namespace platform {
 
-int init()
-{
-    return -1;
-}
+int init() { return -1; }
 
-QByteArray devicePath(const char *path)
-{
-    return QByteArray(path);
-}
+QByteArray devicePath(const char *path) { return QByteArray(path); }
 
 int framebufferInfo(int fd, unsigned *xres, unsigned *yres, unsigned *bitsPerPixel)
 {
-    struct fb_var_screeninfo info {};
+    struct fb_var_screeninfo info
+    {
+    };
     if (ioctl(fd, FBIOGET_VSCREENINFO, &info) < 0)
         return -1;
     *xres = info.xres;
@@ -33,29 +29,19 @@ int framebufferInfo(int fd, unsigned *xres, unsigned *yres, unsigned *bitsPerPix
     return 0;
 }
 
-int i2cSetSlave(int fd, int address)
-{
-    return ioctl(fd, I2C_SLAVE, address) < 0 ? -1 : 0;
-}
+int i2cSetSlave(int fd, int address) { return ioctl(fd, I2C_SLAVE, address) < 0 ? -1 : 0; }
 
-int i2cQueryFunctions(int fd, unsigned long *functions)
-{
-    return ioctl(fd, I2C_FUNCS, functions) < 0 ? -1 : 0;
-}
+int i2cQueryFunctions(int fd, unsigned long *functions) { return ioctl(fd, I2C_FUNCS, functions) < 0 ? -1 : 0; }
 
-ssize_t i2cWrite(int fd, const unsigned char *data, size_t n)
-{
-    return write(fd, data, n);
-}
+ssize_t i2cWrite(int fd, const unsigned char *data, size_t n) { return write(fd, data, n); }
 
-ssize_t i2cRead(int fd, unsigned char *data, size_t n)
-{
-    return read(fd, data, n);
-}
+ssize_t i2cRead(int fd, unsigned char *data, size_t n) { return read(fd, data, n); }
 
 int setSystemClock(time_t seconds)
 {
-    struct timespec ts {};
+    struct timespec ts
+    {
+    };
     ts.tv_sec = seconds;
     return clock_settime(CLOCK_REALTIME, &ts);
 }

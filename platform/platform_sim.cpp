@@ -91,14 +91,13 @@ int framebufferInfo(int fd, unsigned *xres, unsigned *yres, unsigned *bitsPerPix
 
 static bool isRegisterFile(int fd)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int i2cSetSlave(int fd, int)
-{
-    return isRegisterFile(fd) ? 0 : -1;
-}
+int i2cSetSlave(int fd, int) { return isRegisterFile(fd) ? 0 : -1; }
 
 int i2cQueryFunctions(int fd, unsigned long *functions)
 {
@@ -112,7 +111,9 @@ int i2cQueryFunctions(int fd, unsigned long *functions)
 // a longer write stores the data at the address given in its first byte.
 ssize_t i2cWrite(int fd, const unsigned char *data, size_t n)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (n == 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     const off_t address = data[0];

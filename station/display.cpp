@@ -17,10 +17,7 @@ QString bar(qint64 done, qint64 total)
         .arg(total > 0 ? static_cast<int>(done * 100 / total) : 0);
 }
 
-QString head(const PanelWorker &w)
-{
-    return QStringLiteral("%1  %2").arg(w.plan().info.port, w.plan().info.serial);
-}
+QString head(const PanelWorker &w) { return QStringLiteral("%1  %2").arg(w.plan().info.port, w.plan().info.serial); }
 
 QString stepLine(const PanelWorker &w, const StepResult &s, int k)
 {
@@ -72,7 +69,7 @@ void Display::update(const QVector<PanelWorker *> &workers, const QString &summa
                 m_printed << 0;
             }
             if (m_printed[at] < 0)
-                continue; // the panel's last line is out
+                continue;                        // the panel's last line is out
             const bool finished = w->finished(); // before the view: then it is complete
             const PanelWorker::View v = w->view();
             for (; m_printed[at] < v.stepsDone; ++m_printed[at])

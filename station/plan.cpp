@@ -17,16 +17,17 @@ public:
         if (error)
             lastError = text;
     }
-    void trace(const QString &) override {}
-    void progress(qint64, qint64) override {}
+    void trace(const QString &) override { }
+    void progress(qint64, qint64) override { }
 };
 
 // check TAG VALUE: the panel's hardware report must show VALUE for TAG.
 int valueCheck(const HostOptions &options, const QStringList &args)
 {
     if (args.size() != 2 || !isReportTag(args.at(0)))
-        return fail(ExitUsage, QStringLiteral("usage: check TAG VALUE, TAG one of the hardware report's "
-                                              "(SER_NO, MODELS, FIRMWD, DEVNAM, ... as `info` shows them)"));
+        return fail(ExitUsage,
+                    QStringLiteral("usage: check TAG VALUE, TAG one of the hardware report's "
+                                   "(SER_NO, MODELS, FIRMWD, DEVNAM, ... as `info` shows them)"));
     Session s(options);
     int rc = s.open();
     QByteArray reply;
@@ -36,7 +37,8 @@ int valueCheck(const HostOptions &options, const QStringList &args)
         return rc;
     QList<ReportRow> rows;
     if (!parseHardwareReport(reply, &rows))
-        return fail(ExitNoAnswer, QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(hostlink::printable(reply)));
+        return fail(ExitNoAnswer,
+                    QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(hostlink::printable(reply)));
     for (const ReportRow &row : rows) {
         if (row.tag != args.at(0))
             continue;
@@ -94,9 +96,10 @@ bool planPanel(const Recipe &recipe, const ValuesTable &values, const PanelInfo 
         const int rc = runStep(check, command);
         setThreadOutput(before);
         if (rc != ExitChecked) {
-            *problem = where + (!said.lastError.isEmpty() ? said.lastError
-                                : rc == ExitOk ? QStringLiteral("the step does nothing on a panel")
-                                               : QStringLiteral("the step cannot run"));
+            *problem = where
+                + (!said.lastError.isEmpty() ? said.lastError
+                       : rc == ExitOk        ? QStringLiteral("the step does nothing on a panel")
+                                             : QStringLiteral("the step cannot run"));
             return false;
         }
         plan->lines << step.line;

@@ -10,10 +10,7 @@ namespace {
 // The largest recipe or values file read; a line station has no use for more.
 constexpr qint64 MaxFileBytes = qint64(1024) * 1024;
 
-bool isNameChar(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('-');
-}
+bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('-'); }
 
 void addText(RecipeWord *word, QChar c)
 {
@@ -104,7 +101,8 @@ bool splitLines(const QString &file, const QByteArray &text, QStringList *lines,
         if (line.endsWith('\r'))
             line.chop(1);
         if (line.size() > MaxLineChars) {
-            *problem = QStringLiteral("%1:%2: the line is longer than %3 characters").arg(file).arg(i + 1).arg(MaxLineChars);
+            *problem
+                = QStringLiteral("%1:%2: the line is longer than %3 characters").arg(file).arg(i + 1).arg(MaxLineChars);
             return false;
         }
         for (char c : line) {
@@ -142,8 +140,9 @@ bool parseRecipe(const QString &file, const QByteArray &text, const QStringList 
             return false;
         }
         if (!recipe->steps.isEmpty() && recipe->steps.last().command() == QLatin1String("upgrade")) {
-            *problem = where + QStringLiteral("nothing can follow upgrade on line %1: the panel reboots after it")
-                                   .arg(recipe->steps.last().line);
+            *problem = where
+                + QStringLiteral("nothing can follow upgrade on line %1: the panel reboots after it")
+                      .arg(recipe->steps.last().line);
             return false;
         }
         recipe->steps.append(step);

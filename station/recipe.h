@@ -51,7 +51,6 @@ bool parseRecipe(const QString &file, const QByteArray &text, const QStringList 
 
 // The words of one step with the panel's values filled in; false with the
 // missing name in *missing.
-bool expandStep(const RecipeStep &step, const QHash<QString, QString> &values, QStringList *args,
-                QString *missing);
+bool expandStep(const RecipeStep &step, const QHash<QString, QString> &values, QStringList *args, QString *missing);
 
 #endif

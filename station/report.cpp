@@ -2,10 +2,10 @@
 
 #include "report.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFile>
 #include <QSaveFile>
 
 namespace {
@@ -24,13 +24,20 @@ QJsonArray jsonPanels(const QVector<PanelResult> &panels, QJsonArray list = QJso
     for (const PanelResult &p : panels) {
         QJsonArray steps;
         for (const StepResult &s : p.steps) {
-            steps.append(QJsonObject{ { "line", s.line }, { "command", s.command },
-                                      { "outcome", s.ok ? "ok" : "failed" }, { "message", s.message },
-                                      { "bytes", s.bytes }, { "seconds", qRound(s.seconds * 1000) / 1000.0 } });
+            steps.append(QJsonObject { { "line", s.line },
+                                       { "command", s.command },
+                                       { "outcome", s.ok ? "ok" : "failed" },
+                                       { "message", s.message },
+                                       { "bytes", s.bytes },
+                                       { "seconds", qRound(s.seconds * 1000) / 1000.0 } });
         }
-        list.append(QJsonObject{ { "port", p.port }, { "serial", p.serial }, { "model", p.model },
-                                 { "firmware", p.firmware }, { "steps", steps }, { "ok", p.ok },
-                                 { "result", p.result() } });
+        list.append(QJsonObject { { "port", p.port },
+                                  { "serial", p.serial },
+                                  { "model", p.model },
+                                  { "firmware", p.firmware },
+                                  { "steps", steps },
+                                  { "ok", p.ok },
+                                  { "result", p.result() } });
     }
     return list;
 }
@@ -46,8 +53,12 @@ QByteArray csvRows(const QVector<PanelResult> &panels)
             text += head.join(QLatin1Char(',')) + QStringLiteral(",,,,,,\n");
         for (const StepResult &s : p.steps) {
             text += head.join(QLatin1Char(',')) + QLatin1Char(',')
-                + QStringList{ QString::number(s.line), csvField(s.command), s.ok ? "ok" : "failed",
-                               QString::number(s.bytes), QString::number(s.seconds, 'f', 3), csvField(s.message) }
+                + QStringList { QString::number(s.line),
+                                csvField(s.command),
+                                s.ok ? "ok" : "failed",
+                                QString::number(s.bytes),
+                                QString::number(s.seconds, 'f', 3),
+                                csvField(s.message) }
                       .join(QLatin1Char(','))
                 + QLatin1Char('\n');
         }
@@ -62,7 +73,8 @@ QString PanelResult::result() const
     if (ok)
         return QStringLiteral("done");
     if (steps.isEmpty() || steps.last().ok)
-        return QStringLiteral("failed before its recipe: %1").arg(failure.isEmpty() ? QStringLiteral("no reason known") : failure);
+        return QStringLiteral("failed before its recipe: %1")
+            .arg(failure.isEmpty() ? QStringLiteral("no reason known") : failure);
     return QStringLiteral("failed at line %1 (step %2 of %3): %4")
         .arg(steps.last().line)
         .arg(steps.size())
@@ -96,7 +108,7 @@ bool writeReport(const QString &path, const QVector<PanelResult> &panels, QStrin
     if (!isReportName(path, problem))
         return false;
     if (path.endsWith(QLatin1String(".json")))
-        return saveWhole(path, QJsonDocument(QJsonObject{ { "panels", jsonPanels(panels) } }).toJson(), problem);
+        return saveWhole(path, QJsonDocument(QJsonObject { { "panels", jsonPanels(panels) } }).toJson(), problem);
     return saveWhole(path, csvHeader + csvRows(panels), problem);
 }
 
@@ -129,7 +141,9 @@ bool appendReport(const QString &path, const PanelResult &panel, QString *proble
     if (!canAppendReport(path, problem, &doc))
         return false;
     if (path.endsWith(QLatin1String(".json"))) // the whole file anew, so that it is never half written
-        return saveWhole(path, QJsonDocument(QJsonObject{ { "panels", jsonPanels({ panel }, doc["panels"].toArray()) } }).toJson(), problem);
+        return saveWhole(
+            path, QJsonDocument(QJsonObject { { "panels", jsonPanels({ panel }, doc["panels"].toArray()) } }).toJson(),
+            problem);
     // Whole lines at the end, in one write.
     const QByteArray rows = csvRows({ panel });
     if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(rows) == rows.size() && file.flush())

@@ -9,11 +9,11 @@
 
 struct StepResult
 {
-    int line = 0;       // in the recipe
-    QString command;    // as run, values filled in
+    int line = 0;    // in the recipe
+    QString command; // as run, values filled in
     bool ok = false;
-    QString message;    // the command's last line, or why it failed
-    qint64 bytes = 0;   // moved by a transfer
+    QString message;  // the command's last line, or why it failed
+    qint64 bytes = 0; // moved by a transfer
     double seconds = 0;
 };
 
@@ -23,7 +23,7 @@ struct PanelResult
     QVector<StepResult> steps;
     int stepCount = 0; // in the recipe; steps holds those that ran
     bool ok = false;
-    QString failure; // why it failed before its first step
+    QString failure;        // why it failed before its first step
     QString result() const; // "done", or where and why it failed
 };
 

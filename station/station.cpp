@@ -43,9 +43,10 @@ int readJob(const QString &command, const QStringList &args, Job *job)
         QString why = parser.errorText(); // empty when only the recipe is wrong
         if (why.endsWith(QLatin1Char('.')))
             why.chop(1);
-        return fail(ExitUsage, QStringLiteral("%1usage: %2 RECIPE [--values FILE] [--dry-run]; global options such as "
-                                              "--report go before %2 (see kvx-host %2 --help)")
-                                   .arg(why.isEmpty() ? QString() : why + QStringLiteral("; "), command));
+        return fail(ExitUsage,
+                    QStringLiteral("%1usage: %2 RECIPE [--values FILE] [--dry-run]; global options such as "
+                                   "--report go before %2 (see kvx-host %2 --help)")
+                        .arg(why.isEmpty() ? QString() : why + QStringLiteral("; "), command));
     }
     job->dryRun = parser.isSet(dryRun);
     QString problem;
@@ -98,7 +99,8 @@ int runPlans(const StationOptions &o, const QVector<PanelPlan> &plans, QVector<P
     const bool allOk = std::all_of(results.begin(), results.end(), [](const PanelResult &r) { return r.ok; });
     const int rc = allOk ? ExitOk : ExitRefused;
     display.keep();
-    const int failed = static_cast<int>(std::count_if(results.begin(), results.end(), [](const PanelResult &r) { return !r.ok; }));
+    const int failed
+        = static_cast<int>(std::count_if(results.begin(), results.end(), [](const PanelResult &r) { return !r.ok; }));
     display.message(countLine(results.size() - failed, failed, 0));
     return saveReport(o, results) ? rc : ExitUsage;
 }
@@ -119,7 +121,9 @@ int runJob(const StationOptions &o, const Job &job)
         return rc;
     if (job.dryRun) {
         out(QStringLiteral("%1: %2 step(s) checked for %3 panel(s); nothing was sent.")
-                .arg(job.recipe.file).arg(job.recipe.steps.size()).arg(panels.size()));
+                .arg(job.recipe.file)
+                .arg(job.recipe.steps.size())
+                .arg(panels.size()));
         return ExitOk;
     }
     if (!o.logDir.isEmpty() && !QDir().mkpath(o.logDir))
@@ -140,7 +144,7 @@ QVector<PanelInfo> findPanels(const StationOptions &o, QVector<PanelResult> *sil
         if (!p.ok && (named || o.host.verbose))
             fprintf(stderr, "kvx-host: %s\n", qPrintable(p.problem));
         if (!p.ok && named && silent)
-            *silent << PanelResult{ p.info.port, {}, {}, {}, {}, 0, false, p.problem };
+            *silent << PanelResult { p.info.port, {}, {}, {}, {}, 0, false, p.problem };
     }
     return selectPanels(probes, o.targets.serialPrefix);
 }
@@ -192,7 +196,7 @@ int stationCommand(const StationOptions &options, const QString &name, const QSt
         RecipeStep step;
         step.line = 1;
         for (const QString &a : QStringList(name) + args)
-            step.words << RecipeWord{ WordPart{ a, false } };
+            step.words << RecipeWord { WordPart { a, false } };
         job.recipe.file = QStringLiteral("the command line");
         job.recipe.steps << step;
     }

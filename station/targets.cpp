@@ -9,8 +9,8 @@
 
 #include <QFile>
 #include <QSerialPortInfo>
-#include <glob.h>
 #include <QThread>
+#include <glob.h>
 #include <memory>
 
 Probe probePort(const QString &port, int ms)
@@ -25,8 +25,9 @@ Probe probePort(const QString &port, int ms)
     QList<ReportRow> rows;
     const hostlink::Link::Status s = link.exchange("#HWCF#", QDeadlineTimer(ms), &reply);
     if (s != hostlink::Link::Ok || !parseHardwareReport(reply, &rows)) {
-        p.problem = s == hostlink::Link::Broken ? hostlink::brokenMessage(*device, port)
-                                           : QStringLiteral("%1: no hardware report within %2 s").arg(port).arg(ms / 1000.0);
+        p.problem = s == hostlink::Link::Broken
+            ? hostlink::brokenMessage(*device, port)
+            : QStringLiteral("%1: no hardware report within %2 s").arg(port).arg(ms / 1000.0);
         return p;
     }
     // The report's rows come in the tags' order.

@@ -103,11 +103,15 @@ bool parseValues(const QString &file, const QByteArray &text, ValuesTable *table
                 row.insert(table->columns.at(c), fields.at(c));
             const QString serial = row.value(QStringLiteral("serial"));
             if (fields.size() != table->columns.size())
-                *problem = QStringLiteral("%1 values where the header names %2").arg(fields.size()).arg(table->columns.size());
+                *problem = QStringLiteral("%1 values where the header names %2")
+                               .arg(fields.size())
+                               .arg(table->columns.size());
             else if (serial.isEmpty())
                 *problem = QStringLiteral("no serial number");
             else if (table->rows.contains(serial))
-                *problem = QStringLiteral("serial number %1 is also on line %2").arg(serial).arg(table->lineOf.value(serial));
+                *problem = QStringLiteral("serial number %1 is also on line %2")
+                               .arg(serial)
+                               .arg(table->lineOf.value(serial));
             ok = problem->isEmpty();
             table->rows.insert(serial, row);
             table->lineOf.insert(serial, i + 1);

@@ -14,7 +14,7 @@ struct ValuesTable
     QString file;
     QStringList columns;
     QHash<QString, QHash<QString, QString>> rows; // by serial number
-    QHash<QString, int> lineOf;                    // by serial number
+    QHash<QString, int> lineOf;                   // by serial number
 
     bool isEmpty() const { return file.isEmpty(); }
 };

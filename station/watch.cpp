@@ -7,8 +7,8 @@
 #include <QDir>
 #include <QHash>
 #include <QSet>
-#include <chrono>
 #include <QThread>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <thread>
@@ -110,7 +110,7 @@ void startNew(const StationOptions &o, const Job &job, WatchState *w, Display *d
         QString problem;
         if (!planPanel(job.recipe, job.values, info, ++w->arrivals, o.host, &plan, &problem)) {
             display->message(QStringLiteral("kvx-host: ") + problem + QStringLiteral("; nothing was sent to it"));
-            const PanelResult r{ info.port, info.serial, info.model, info.firmware, {}, 0, false, problem };
+            const PanelResult r { info.port, info.serial, info.model, info.firmware, {}, 0, false, problem };
             finish(o, w, r, display);
             continue;
         }
@@ -133,7 +133,8 @@ int watchJob(const StationOptions &o, const Job &job, const volatile std::sig_at
         if (const int rc = planAll(o, job, findPanels(o), &plans))
             return rc;
         out(QStringLiteral("%1: checked for the %2 panel(s) connected now; nothing was sent.")
-                .arg(job.recipe.file).arg(plans.size()));
+                .arg(job.recipe.file)
+                .arg(plans.size()));
         return ExitOk;
     }
     WatchState w;
@@ -154,9 +155,12 @@ int watchJob(const StationOptions &o, const Job &job, const volatile std::sig_at
             shown << r.get();
             ended.push_back(r->finished());
         }
-        display.update(shown, QStringLiteral("%1 done, %2 failed, %3 running%4")
-                                  .arg(w.done).arg(w.failed).arg(w.running.size())
-                                  .arg(*interrupted ? QStringLiteral("; stopping") : QString()));
+        display.update(shown,
+                       QStringLiteral("%1 done, %2 failed, %3 running%4")
+                           .arg(w.done)
+                           .arg(w.failed)
+                           .arg(w.running.size())
+                           .arg(*interrupted ? QStringLiteral("; stopping") : QString()));
         for (size_t i = 0; i < ended.size(); ++i) {
             if (ended[i]) {
                 w.running[i]->join();

@@ -50,7 +50,9 @@ QString commandText(const QStringList &words)
             return c.isSpace() || c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('\\')
                 || c == QLatin1Char('$');
         });
-        quoted << (plain ? w : QLatin1Char('\'') + QString(w).replace(QLatin1String("'"), QLatin1String("'\\''")) + QLatin1Char('\''));
+        quoted << (plain ? w
+                         : QLatin1Char('\'') + QString(w).replace(QLatin1String("'"), QLatin1String("'\\''"))
+                           + QLatin1Char('\''));
     }
     return quoted.join(QLatin1Char(' '));
 }
@@ -80,10 +82,7 @@ PanelWorker::PanelWorker(const PanelPlan &plan, const HostOptions &host, const Q
     m_view.result = { i.port, i.serial, i.model, i.firmware, {}, static_cast<int>(plan.commands.size()), false, {} };
 }
 
-PanelWorker::~PanelWorker()
-{
-    join();
-}
+PanelWorker::~PanelWorker() { join(); }
 
 void PanelWorker::start()
 {
@@ -111,10 +110,7 @@ void PanelWorker::progress(qint64 done, qint64 total)
     m_view.total = total;
 }
 
-void PanelWorker::said(const QString &text, bool error)
-{
-    (error ? m_lastError : m_lastLine) = text;
-}
+void PanelWorker::said(const QString &text, bool error) { (error ? m_lastError : m_lastLine) = text; }
 
 void PanelWorker::run()
 {
@@ -141,8 +137,10 @@ void PanelWorker::run()
         QElapsedTimer clock;
         clock.start();
         const int rc = runStep(m_host, command);
-        StepResult r{ m_plan.lines.at(i), m_view.command, rc == ExitOk, rc == ExitOk ? m_lastLine : m_lastError,
-                      0, clock.elapsed() / 1000.0 };
+        StepResult r {
+            m_plan.lines.at(i),      m_view.command, rc == ExitOk, rc == ExitOk ? m_lastLine : m_lastError, 0,
+            clock.elapsed() / 1000.0
+        };
         if (r.message.isEmpty() && rc != ExitOk)
             r.message = QStringLiteral("exit code %1").arg(rc);
         ok = rc == ExitOk;

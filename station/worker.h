@@ -6,9 +6,9 @@
 
 #include <QMutex>
 #include <QSemaphore>
+#include <QThread>
 #include <atomic>
 #include <memory>
-#include <QThread>
 
 // One panel's recipe on a thread of its own. The thread writes the state;
 // the display reads it under the mutex.
@@ -49,7 +49,7 @@ private:
     View m_view;
     QString m_lastLine, m_lastError;
     QSemaphore *m_ended;
-    std::atomic<bool> m_finished{ false };
+    std::atomic<bool> m_finished { false };
     std::unique_ptr<QThread> m_thread;
 };
 

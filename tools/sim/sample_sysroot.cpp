@@ -24,11 +24,13 @@ bool writeSysroot(const QString &root)
         { "sys/fsl_otp/HW_OCOTP_CFG1", "0x9abcdef0\n" },
         { "sys/class/backlight/backlight2.18/brightness", "10" },
         { "dev/fb0", "800 480 32\n" },
-        { "proc/meminfo", "MemTotal:         1024000 kB\nMemFree:           512000 kB\nMemAvailable:      700000 kB\n"
-                          "Buffers:            16000 kB\nCached:            128000 kB\nSwapCached:             0 kB\n" },
+        { "proc/meminfo",
+          "MemTotal:         1024000 kB\nMemFree:           512000 kB\nMemAvailable:      700000 kB\n"
+          "Buffers:            16000 kB\nCached:            128000 kB\nSwapCached:             0 kB\n" },
         { "proc/stat", "cpu  100 0 50 1000 10 0 5 0 0 0\ncpu0 100 0 50 1000 10 0 5 0 0 0\n" },
         // The utility's own stat file: the sysroot cannot know its id in advance.
-        { "proc/self/stat", "1234 (kvx_recovery) S 1 1234 1234 0 -1 4194560 100 0 0 0 15 7 3 0 20 0 1 0 100 1000 10\n" },
+        { "proc/self/stat",
+          "1234 (kvx_recovery) S 1 1234 1234 0 -1 4194560 100 0 0 0 15 7 3 0 20 0 1 0 100 1000 10\n" },
         // Nothing may ever reach the machine's own reboot: the panel finds this one first.
         { "sbin/reboot", "#!/bin/sh\necho \"$(date '+%F %T') reboot $*\" >> \"$(dirname \"$0\")/../reboot.log\"\n" },
     };
@@ -37,8 +39,10 @@ bool writeSysroot(const QString &root)
         ok = writeFile(root + '/' + f.first, f.second) && ok;
     for (int gpio : dio_to_gpio_number)
         ok = writeFile(QString("%1/sys/class/gpio/gpio%2/value").arg(root).arg(gpio), "0\n") && ok;
-    return QFile::setPermissions(root + "/sbin/reboot", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                     | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther) && ok;
+    return QFile::setPermissions(root + "/sbin/reboot",
+                                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                     | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther)
+        && ok;
 }
 
 QByteArray clockChip(const QDateTime &t)
@@ -46,8 +50,8 @@ QByteArray clockChip(const QDateTime &t)
     const auto bcd = [](int v) { return char(((v / 10) << 4) | (v % 10)); };
     const QDate d = t.date();
     QByteArray regs(256, '\0');
-    const char time[] = { bcd(t.time().second()), bcd(t.time().minute()), bcd(t.time().hour()), bcd(d.day()),
-                          char(d.dayOfWeek() % 7), bcd(d.month()), bcd(d.year() % 100) };
+    const char time[] = { bcd(t.time().second()),  bcd(t.time().minute()), bcd(t.time().hour()), bcd(d.day()),
+                          char(d.dayOfWeek() % 7), bcd(d.month()),         bcd(d.year() % 100) };
     regs.replace(0x08, sizeof time, time, sizeof time);
     return regs;
 }

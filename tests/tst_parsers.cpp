@@ -153,8 +153,6 @@ private slots:
         row("load largest size", "#LOAD<a>2147483647#", "<LOAD:ACK>\n\r", "file", "emitted,a|old|2147483647/2147483647|0");
         row("load size beyond 32 bits", "#LOAD<a>99999999999#", "\n\r", "file", "a|old|0/0|0");
         row("runtime digest without size", "#RTLD<fw.tgz>[" + digest + "]#", "\n\r", "file", "fw.tgz|" + digest + "|777/777|1");
-        row("sync", "#SYNC#", "\n\r", "ConsoleAskSync(bool)", "true");
-        row("boot", "#BOOT#", "\n\r", "ConsoleAskReboot()", "emitted");
         row("backlight 100", "#BKLT<100>#", "\n\r", "ConsoleSetBacklight(int)", "100");
         row("backlight 0", "#BKLT<0>#", "\n\r", "ConsoleSetBacklight(int)", "", wrong);
         row("backlight 101", "#BKLT<101>#", "\n\r", "ConsoleSetBacklight(int)", "", wrong);

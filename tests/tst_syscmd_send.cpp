@@ -142,7 +142,6 @@ private slots:
     {
         QTest::addColumn<SendCase>("t");
         const QString done = "\nCXM: End Tx\n";
-        QTest::newRow("missing") << SendCase { -1, 0, 0, "", "", "", false, "CXM: File Open Error" };
         QTest::newRow("directory") << SendCase { -2, 0, 0, "", "", "", false, "CXM: File Open Error" };
         QTest::newRow("empty") << SendCase { 0, 0, 1, "2", "*", "*", true, done };
         QTest::newRow("1024, MODE 1 stops progress") << SendCase { 1024, 1024, 2, "21", "*", "*", false, done };

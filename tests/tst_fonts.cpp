@@ -59,7 +59,6 @@ private slots:
         QTest::newRow("none published") << Exchange{ {}, {}, {}, "GFFS", "<GFFS_END>", {} };
         const QByteArray A("<RMFS_ACK>"), N("<RMFS_NAK>"), alpha("Alpha-Bold.ttf\nAlpha.ttf\nZed.ttf");
         const QString dir = "mkdir fonts", old = "mkdir fonts && printf old >fonts/removal";
-        row("0 then 1, sorted", "0:Alpha|1:Beta", A + A, dir, alpha + "\nbeta.otf");
         row("END closes a sequence", "0:Alpha|1:Beta|2:END|3:Gamma|1:Gamma", A + A + A + N + N, dir, alpha + "\nbeta.otf");
         row("2 out of sequence", "0:Alpha|2:Beta", A + N, dir, alpha);
         row("0 with END empties, file untouched", "0:Alpha|0:END|1:Beta", A + A + N, dir, alpha);

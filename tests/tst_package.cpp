@@ -62,7 +62,6 @@ private slots:
         auto post2 = [](const QByteArray &data, int mode = 0755, char type = '0') { return gzip(tarOf({ pre, { "post_install", type, mode, data, {} } })); };
         QTest::newRow("good") << good << "p" << "";
         QTest::newRow("0 bytes") << QByteArray() << "p" << "error: p: the package is empty (0 bytes): not a gzip file";
-        QTest::newRow("not gzip") << tarOf({ pre, post }) << "p" << "error: p: not a gzip file";
         QTest::newRow("not tar") << gzip(QByteArray(2048, 'x')) << "p" << "error: not a tar archive (the first header is not one)";
         QTest::newRow("truncated") << good.left(good.size() / 2) << "p" << "error: p: truncated: the compressed data ends early";
         QTest::newRow("CRC-32 wrong") << QByteArray(good).replace(good.size() - 8, 1, "?") << "p" << "error: p: damaged compressed data: the panel's tar cannot read it";
@@ -71,7 +70,6 @@ private slots:
         QTest::newRow("1 GiB long name") << with({ { "././@LongLink", 'L', 0644, {}, {}, 1 << 30 } }) << "p" << "error: p: unreadable tar archive after 2 entries: Special header too large";
         QTest::newRow("blank in name") << good << "new fw.tar.gz" << "error: new fw.tar.gz: the file name has a blank: the panel's installer splits its tar command there and cannot unpack it";
         QTest::newRow("x86 post_install") << post2(elf(1, 3)) << "p" << "error: post_install: an x86 program: the panel runs 32-bit ARM programs only";
-        QTest::newRow("x86-64 post_install") << post2(elf(2, 62)) << "p" << "error: post_install: an x86-64 program: the panel runs 32-bit ARM programs only";
         QTest::newRow("64-bit ARM") << post2(elf(2, 40)) << "p" << "error: post_install: a 64-bit ARM program: the panel runs 32-bit ARM programs only";
         QTest::newRow("not executable") << post2("#!/bin/sh\n", 0644) << "p" << "error: post_install: not executable (mode 0644): the panel cannot run it";
         QTest::newRow("no #!") << post2("echo hi\n") << "p" << "error: post_install: neither a script starting with #! nor a program: the panel cannot run it";

@@ -153,12 +153,9 @@ private slots:
         row("load largest size", "#LOAD<a>2147483647#", "<LOAD:ACK>\n\r", "file", "emitted,a|old|2147483647/2147483647|0");
         row("load size beyond 32 bits", "#LOAD<a>99999999999#", "\n\r", "file", "a|old|0/0|0");
         row("runtime digest without size", "#RTLD<fw.tgz>[" + digest + "]#", "\n\r", "file", "fw.tgz|" + digest + "|777/777|1");
-        row("sync", "#SYNC#", "\n\r", "ConsoleAskSync(bool)", "true");
-        row("boot", "#BOOT#", "\n\r", "ConsoleAskReboot()", "emitted");
         row("backlight 100", "#BKLT<100>#", "\n\r", "ConsoleSetBacklight(int)", "100");
         row("backlight 0", "#BKLT<0>#", "\n\r", "ConsoleSetBacklight(int)", "", wrong);
         row("backlight 101", "#BKLT<101>#", "\n\r", "ConsoleSetBacklight(int)", "", wrong);
-        row("name of 41", "#SNAM<" + QByteArray(41, 'n') + ">#", "<SNAM:ERR>\n\r", "", "");
         row("date refused", "#DTIM<2024-02-29>#", "<DTIM:ERR>\n\r", "dateTimeSynced()", "emitted");
         row("battery check 2 refused", "#CHBT<2>#", "\n\r", "", "");
         row("alarm 2 no level", "#ALMC<2>#", "\n\r", "settings", "-1 0/0 0");
@@ -166,7 +163,6 @@ private slots:
         row("digital input drops level", "#DIGC<3><IN><HI>#", "\n\r", "settings", "-1 1/0 0");
         row("digital output no level", "#DIGC<3><OUT>#", "\n\r", "settings", "-1 2/-1 0");
         row("pwm without value is on", "#PWMC<1>#", "\n\r", "settings", "-1 2/-1 1", "HWI: PWM-1-1");
-        row("save without a button", "#SVCF#", "<SVCF:NOR>\n\r", "", "");
         row("save enables reboot", "#SVCF#", "<SVCF:NOR>\n\r", "button", "1/1");
         row("save again connects once", "#SVCF#", "<SVCF:NOR>\n\r", "button", "1/1");
     }

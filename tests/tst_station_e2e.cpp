@@ -3,8 +3,8 @@
 // as a station, devices (with the silent terminal), a faulty recipe, a recipe
 // on all four, watch with a fifth panel added; as a service kit, panel 3
 // cloned onto panel 4 by backup and restore; a panel whose link vanishes
-// during an upload; and last a package built, checked and installed on panel 3
-// up to its reboot.
+// during an upload; and last a package built and checked (the upgrade to its
+// reboot is the single-panel session's, the installer's steps run in process).
 
 #include "panelsession.h"
 
@@ -183,13 +183,13 @@ private slots:
         }
     }
 
-    void packageInstalls()
+    void packageBuiltAndChecked()
     {
-        QVERIFY(QDir().mkpath(path("src/bin")) && QFile::copy("/bin/true", path("src/bin/tool"))); // not run by the installer
+        QVERIFY(QDir().mkpath(path("src/bin")) && QFile::copy("/bin/true", path("src/bin/tool")));
         QVERIFY(QFile::link("tool", path("src/bin/link")));
-        write("src/post_install", "#!/bin/sh\ntouch post_install.ran\n");
+        write("src/post_install", "#!/bin/sh\n");
         QVERIFY(on(3, { "package", "src", "-o", "fw.tar.gz" }, 1, { "has no pre_install file" }));
-        write("src/pre_install", "#!/bin/sh\ntouch pre_install.ran\n");
+        write("src/pre_install", "#!/bin/sh\n");
         QVERIFY(on(3, { "package", "src", "-o", "fw.tar.gz" }, 0, { "fw.tar.gz: ", " bytes, MD5 " }));
         QFile tool(path("src/bin/tool")); // new times, same bytes: the same package
         QVERIFY(tool.open(QIODevice::ReadWrite) && tool.setFileTime(QDateTime(QDate(2001, 2, 3), QTime(0, 0)), QFile::FileModificationTime));
@@ -200,11 +200,6 @@ private slots:
         QVERIFY(on(3, { "check", "bad.tar.gz" }, 1, { "error: bad.tar.gz: not a gzip file" }));
         QVERIFY(on(3, { "upgrade", "bad.tar.gz" }, 1, { "bad.tar.gz not sent" }));
         QVERIFY(on(3, { "check", "fw.tar.gz" }, 0, { "0 error(s), 0 warning(s)" }));
-        QVERIFY(QFileInfo(panel(3, "sysroot/sbin/reboot")).isExecutable()); // the panel's own, that only logs
-        QVERIFY(on(3, { "upgrade", "fw.tar.gz" }, 0, { "<RTLD:NOR>" }));
-        QTRY_VERIFY_WITH_TIMEOUT(read(panel(3, "sysroot/reboot.log")).count("reboot") == 1, 60000);
-        for (const char *file : { "app/pre_install.ran", "app/post_install.ran", "app/bin/tool" })
-            QVERIFY2(QFile::exists(panel(3, file)), file);
     }
 };
 

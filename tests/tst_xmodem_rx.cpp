@@ -10,8 +10,6 @@
 
 #include <QtTest>
 #include <climits>
-#include <csignal>
-#include <sys/resource.h>
 
 // The status once the reception has ended, -1 while it runs.
 static int ended(USB_console &c) { return ConsoleProbe::rxMode(c) == 0 ? ConsoleProbe::xmodemStatus(c) : -1; }
@@ -19,7 +17,7 @@ static int ended(USB_console &c) { return ConsoleProbe::rxMode(c) == 0 ? Console
 struct Rx {
     QByteArray data; // sent as packets, or as it is when `how` is "raw"
     int size;        // announced
-    QString how;     // "raw", "burst" (all in one write), "stall", "full" (writes fail past 1500 bytes)
+    QString how;     // "raw", or "burst" (all in one write)
     QList<int> spoilt; // bytes spoilt in packets 2.. at their first `tries` tries
     int tries;
     QByteArray replies; // A for ACK, N for NAK, X for CAN, after the first 'C' unless raw
@@ -79,7 +77,6 @@ private slots:
         sysroot.activate();
         QVERIFY(link.open() && link.linkAs(sysroot.path("dev/ttyGS0")));
         link.eventLoop = true; // the console lives in this process
-        signal(SIGXFSZ, SIG_IGN); // a write past the file size limit fails instead
         console = &(panel = std::make_unique<PanelConsole>())->console;
         // The packets below are sealed with the product's own CRC: it must be CRC-16/XMODEM (check value 0x31C3).
         QCOMPARE(xmodem::crc16(reinterpret_cast<const unsigned char *>("123456789"), 9), 0x31C3u);
@@ -95,32 +92,24 @@ private slots:
     void reception_data()
     {
         QTest::addColumn<Rx>("rx");
-        const QByteArray d = pattern(3000), big = pattern(300 * 1024 - 7), pkg = pattern(5000, 11),
+        const QByteArray d = pattern(3000), pkg = pattern(5000, 11),
                          md5 = QCryptographicHash::hash(pkg, QCryptographicHash::Md5).toHex();
         const QByteArray can(1, char(xmodem::CAN)), soh = QByteArray("\x01\x01\xFE", 3) + QByteArray(130, 'x');
         const char *cancelled = "CXM: Cancel Rx", *rtldErr = "C<RTLD:ERR>";
-        QTest::newRow("LOAD named, cancelled") << Rx{ can, 9, "raw", {}, 0, "C", RxCancelled, 0, cancelled, "p.kvx", {}, false, "tmp/p.kvx" };
         QTest::newRow("LOAD unnamed, cancelled") << Rx{ can, 9, "raw", {}, 0, "C", RxCancelled, 0, cancelled, "", {}, false, "tmp/tmp.txt" };
         QTest::newRow("RTLD named, cancelled") << Rx{ can, 9, "raw", {}, 0, rtldErr, RxCancelled, 0, cancelled, "pkg.tgz", {}, true, "pkg.tgz" };
         // A 'C' answers the refused start, the next byte is dropped, the rest is console input (echoed).
         QTest::newRow("SOH refused") << Rx{ soh, 9, "raw", {}, 0, "CC" + soh.mid(2), RxReadFailed, 0, "CXM: Unexpected Char \x01-0x01" };
-        QTest::newRow("silent host") << Rx{ {}, 9, "raw", {}, 0, QByteArray(11, 'C'), RxNoStart, 0, "CXM: TimeOut", "quiet.txt", {}, false, "tmp/quiet.txt" };
         QTest::newRow("target not openable") << Rx{ {}, 9, "raw", {}, 0, "", RxCannotOpen, 0, "CXM: Can't Open File", "x.bin", {}, false, "" };
         // The bytes after a packet wait for the next one.
         QTest::newRow("2048 in one burst") << Rx{ pattern(2048), 2048, "burst", {}, 0, "CAAA", RxComplete, 2048, "CXM: ACK EOT" };
-        QTest::newRow("2500, tail trimmed") << Rx{ pattern(2500), 2500, "", {}, 0, "AAAA", RxComplete, 2500, "CXM: Last Pk Byte: 452" };
-        QTest::newRow("block numbers wrap") << Rx{ big, big.size(), "", {}, 0, QByteArray(301, 'A'), RxComplete, big.size(), "CXM: Last Pk Byte: 1017" };
         QTest::newRow("EOT bytes are data") << Rx{ QByteArray(1024, char(xmodem::EOT)), 1024, "", {}, 0, "AA", RxComplete, 1024, "CXM: ACK EOT" };
         QTest::newRow("surplus packet adds nothing") << Rx{ d, 1500, "", {}, 0, "AAAA", RxComplete, 1500, "CXM: Last Pk Byte: 476" };
         QTest::newRow("bad complement") << Rx{ d, 3000, "", { 2 }, 1, "ANANAA", RxComplete, 3000, "CXM: Packet Num. Err" };
         // The same change to block number and complement keeps the complement valid.
         QTest::newRow("wrong sequence") << Rx{ d, 3000, "", { 1, 2 }, 1, "ANANAA", RxComplete, 3000, "CXM: Packet Seq. Err 9 2" };
-        QTest::newRow("bad CRC") << Rx{ d, 3000, "", { 1028 }, 1, "ANANAA", RxComplete, 3000, "CXM: CRC Err : " };
         QTest::newRow("three NAKs, then good") << Rx{ d, 3000, "", { 1028 }, 3, "ANNNANNNAA", RxComplete, 3000, "CXM: CRC Err : " };
         QTest::newRow("fourth rejection cancels") << Rx{ d, 3000, "", { 1028 }, 4, "ANNNXX", RxTooManyRejects, 1024, "CXM: Packet Retry Overlimit" };
-        QTest::newRow("stalls") << Rx{ d, 3000, "stall", {}, 0, "AAA", RxPacketTimedOut, 1024, "CXM: Packet TimeOut" };
-        QTest::newRow("failing write") << Rx{ d, 3000, "full", {}, 0, "AXX", RxWriteFailed, 1500, "CXM: File Error" };
-        QTest::newRow("RTLD, lowercase digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:NOR>", RxComplete, 5000, "CXM: Hash Matched", "pkg.tgz", md5, true, "pkg.tgz" };
         QTest::newRow("RTLD, uppercase digest") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:ERR>", RxComplete, 5000, "CXM: Hash : ", "pkg.tgz", md5.toUpper(), true, "pkg.tgz" };
         // An unnamed package is the tmp.txt written, and that is what gets installed.
         QTest::newRow("RTLD unnamed, verified") << Rx{ pkg, 5000, "", {}, 0, "AAAAAA<RTLD:NOR>", RxComplete, 5000, "CXM: Hash Matched", "", md5, true, "tmp.txt" };
@@ -142,11 +131,8 @@ private slots:
         QByteArray replies;
         console->messageLabel->clear();
         console->setTotalFileSize(static_cast<quint64>(rx.size));
-        QElapsedTimer clock;
-        clock.start();
         ConsoleProbe::receive(*console, rx.name.constData(), rx.size, rx.runtime, rx.hash.constData());
         QCOMPARE(console->messageLabel->text(), rx.name.isEmpty() ? QString() : QStringLiteral("Receiving..."));
-        const QByteArray ack(1, char(xmodem::ACK)), first = xmodemPacket(1, rx.data.left(1024));
         if (rx.how == "raw") {
             link.write(rx.data);
         } else if (rx.how == "burst") {
@@ -154,25 +140,10 @@ private slots:
             for (int i = 0; i * 1024 < rx.data.size(); ++i)
                 burst += xmodemPacket(static_cast<unsigned int>(i + 1), rx.data.mid(i * 1024, 1024));
             link.write(burst + char(xmodem::EOT));
-        } else if (rx.how == "stall") { // an ACK 2 s into half a packet, which starts over; then four stalls
-            link.write(first.left(500));
-            QCOMPARE(link.readExactly(2, 4000), "C" + ack);
-            QVERIFY2(clock.elapsed() >= 1900, qPrintable(QString::number(clock.elapsed())));
-            link.write(first);
-            QCOMPARE(link.readExactly(1, 2000), ack);
-            for (int i = 0; i < 4; ++i)
-                ConsoleProbe::packetTimeOut(*console);
         } else {
-            struct rlimit saved;
-            getrlimit(RLIMIT_FSIZE, &saved);
-            const struct rlimit limit { rx.how == "full" ? 1500 : saved.rlim_cur, saved.rlim_max };
-            setrlimit(RLIMIT_FSIZE, &limit);
             replies = send(host, rx);
-            setrlimit(RLIMIT_FSIZE, &saved);
         }
         QTRY_COMPARE(ended(*console), rx.status);
-        // Eleven 'C' unanswered: at once, after 200 ms, then every 250 ms, and 250 ms more.
-        QVERIFY2(rx.status != RxNoStart || clock.elapsed() >= 2500, qPrintable(QString::number(clock.elapsed())));
         const bool verified = rx.replies.endsWith("<RTLD:NOR>");
         ConsoleProbe::upgradeTimer(*console)->stop(); // the installer goes no further
         const int reached = std::exchange(ConsoleProbe::upgradeState(*console), int(UpgradeIdle));

@@ -80,14 +80,14 @@ private slots:
         }
         if (fault == "vanish") { // a new terminal stands behind dev/ttyGS0 before the panel reopens it a second later
             s->link.close();
-            QVERIFY(s->waitForLineContaining("CXM: RX Error", 3000) && s->waitForLine("Reopen USB", 1000)); // after a dot, maybe
+            QVERIFY(s->waitForLine("CXM: RX Error", 3000, true) && s->waitForLine("Reopen USB", 1000)); // after a dot, maybe
             QVERIFY(s->link.open() && s->link.linkAs(s->sysroot.path("dev/ttyGS0")));
         } else if (fault == "cancel") {
             got += s->readFor(1500);
             s->send(QByteArray(1, CAN));
         }
         for (const QString &line : lines)
-            QVERIFY2(s->waitForLineContaining(line, 10000), qPrintable(line + " missing: " + s->allLines().join('|')));
+            QVERIFY2(s->waitForLine(line, 10000, true), qPrintable(line + " missing: " + s->allLines().join('|')));
         if (kept >= 0 && fault != "vanish") {
             got += s->readFor(100);
             while (at == "packet" && got.startsWith('C')) // a slow start may have crossed a further request with the packet
@@ -111,7 +111,7 @@ private slots:
         QVERIFY(s->command("#LOAD<full.bin>3000#").endsWith("C\n\r"));
         s->send(xmodemPacket(1, randomBytes(1, 1024)));
         QCOMPARE(s->link.readExactly(2), QByteArray(2, CAN)); // the host is told to give up instead of being left to resend
-        QVERIFY(s->waitForLineContaining("CXM: File Error") && s->waitForLine("CXM: File Rx End"));
+        QVERIFY(s->waitForLine("CXM: File Error", 5000, true) && s->waitForLine("CXM: File Rx End"));
         QCOMPARE(s->readFor(300), QByteArray()); // no acknowledgement of an EOT, no reply: a failed LOAD is silent
         QVERIFY(QFileInfo(s->sysroot.appPath("tmp/full.bin")).isSymLink());
     }

@@ -30,7 +30,6 @@ private slots:
     {
         QTest::addColumn<int>("size");
         QTest::newRow("empty") << 0;
-        QTest::newRow("2048") << 2048;
         QTest::newRow("300 KiB, blocks wrap") << 300 * 1024 + 517;
     }
     void rxDownloads()

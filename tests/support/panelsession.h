@@ -78,7 +78,6 @@ public:
     // it found (equal, or containing the text), so consecutive waits check
     // the order of the diagnostics.
     bool waitForLine(const QString &line, int ms = 5000, bool containing = false);
-    bool waitForLineContaining(const QString &text, int ms = 5000) { return waitForLine(text, ms, true); }
     QStringList allLines();
 
     // The terminal (see PtyLink).

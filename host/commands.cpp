@@ -57,15 +57,12 @@ int infoCommand(Session &s, const QStringList &args)
 {
     if (!args.isEmpty())
         return fail(ExitUsage, QStringLiteral("info takes no arguments"));
+    QList<ReportRow> rows;
     int rc = s.open();
-    QByteArray reply;
     if (rc == ExitOk)
-        rc = s.ask("#HWCF#", AnswerMs, &reply);
+        rc = s.askReport(&rows);
     if (rc != ExitOk)
         return rc;
-    QList<ReportRow> rows;
-    if (!parseHardwareReport(reply, &rows))
-        return unexpected("#HWCF#", reply);
     out(QStringLiteral("%1  %2  %3")
             .arg(QStringLiteral("Tag"), -6)
             .arg(QStringLiteral("Meaning"), -30)

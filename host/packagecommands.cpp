@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-using hostlink::printable;
 
 namespace {
 
@@ -24,20 +23,17 @@ void printFindings(const QList<PackageFinding> &findings)
 // The panel's free flash in KiB, from its hardware report.
 int panelFreeFlash(Session &s, qint64 *freeKiB)
 {
-    QByteArray reply;
-    int rc = s.ask("#HWCF#", AnswerMs, &reply);
+    QList<ReportRow> rows;
+    const int rc = s.askReport(&rows);
     if (rc != ExitOk)
         return rc;
-    QList<ReportRow> rows;
-    if (parseHardwareReport(reply, &rows)) {
-        for (const ReportRow &row : rows) {
-            if (row.tag == QLatin1String("FFLHSZ")) {
-                *freeKiB = row.value.toLongLong();
-                return ExitOk;
-            }
+    for (const ReportRow &row : rows) {
+        if (row.tag == QLatin1String("FFLHSZ")) {
+            *freeKiB = row.value.toLongLong();
+            return ExitOk;
         }
     }
-    return fail(ExitNoAnswer, QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(printable(reply)));
+    return fail(ExitNoAnswer, QStringLiteral("the panel's hardware report has no free flash (FFLHSZ)"));
 }
 
 } // namespace

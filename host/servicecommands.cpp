@@ -117,11 +117,8 @@ int backupFonts(Session &s, const QString &target)
 
 int backupPanel(Session &s, const QString &dir)
 {
-    QByteArray reply;
     QList<ReportRow> rows;
-    int rc = s.ask("#HWCF#", AnswerMs, &reply);
-    if (rc == ExitOk && !parseHardwareReport(reply, &rows))
-        rc = fail(ExitNoAnswer, QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(printable(reply)));
+    int rc = s.askReport(&rows);
     if (rc != ExitOk)
         return rc;
     const QString serial = rows.value(0).value;
@@ -142,6 +139,7 @@ int backupPanel(Session &s, const QString &dir)
             return rc;
     }
     QStringList projects;
+    QByteArray reply;
     if ((rc = s.ask("#GPFL#", AnswerMs, &reply)) != ExitOk)
         return rc;
     if (!parseProjectList(reply, &projects))

@@ -4,6 +4,7 @@
 #include "session.h"
 
 #include "port.h"
+#include "replies.h"
 
 #include <cstdio>
 
@@ -87,6 +88,17 @@ int Session::ask(const QByteArray &frame, int defaultMs, QByteArray *reply)
                         .arg(printable(*reply)));
     if (s != Link::Ok)
         return linkFailure(s, QStringLiteral("the answer to %1").arg(QString::fromLatin1(frame)), ms);
+    return ExitOk;
+}
+
+int Session::askReport(QList<ReportRow> *rows)
+{
+    QByteArray reply;
+    const int rc = ask("#HWCF#", AnswerMs, &reply);
+    if (rc != ExitOk)
+        return rc;
+    if (!parseHardwareReport(reply, rows))
+        return fail(ExitNoAnswer, QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(printable(reply)));
     return ExitOk;
 }
 

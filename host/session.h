@@ -57,6 +57,8 @@ void setThreadOutput(OutputSink *sink);
 OutputSink *threadOutput();
 
 // One run of the tool against one panel.
+struct ReportRow;
+
 class Session
 {
 public:
@@ -73,6 +75,10 @@ public:
     // Sends a command frame and takes the reply between its echo and LF CR.
     // Returns ExitOk, or the failure's code with its message printed.
     int ask(const QByteArray &frame, int defaultMs, QByteArray *reply);
+
+    // Asks for the hardware report and reads its rows; a reply that is no
+    // report is a failure with the reply shown.
+    int askReport(QList<ReportRow> *rows);
 
     // The message and code for a link that failed with status s.
     int linkFailure(hostlink::Link::Status s, const QString &waitingFor, int ms);

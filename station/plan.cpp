@@ -29,16 +29,12 @@ int valueCheck(const HostOptions &options, const QStringList &args)
                     QStringLiteral("usage: check TAG VALUE, TAG one of the hardware report's "
                                    "(SER_NO, MODELS, FIRMWD, DEVNAM, ... as `info` shows them)"));
     Session s(options);
+    QList<ReportRow> rows;
     int rc = s.open();
-    QByteArray reply;
     if (rc == ExitOk)
-        rc = s.ask("#HWCF#", AnswerMs, &reply);
+        rc = s.askReport(&rows);
     if (rc != ExitOk)
         return rc;
-    QList<ReportRow> rows;
-    if (!parseHardwareReport(reply, &rows))
-        return fail(ExitNoAnswer,
-                    QStringLiteral("unexpected answer to #HWCF#: \"%1\"").arg(hostlink::printable(reply)));
     for (const ReportRow &row : rows) {
         if (row.tag != args.at(0))
             continue;

@@ -7,6 +7,7 @@
 // reboot is the single-panel session's, the installer's steps run in process).
 
 #include "panelsession.h"
+#include "sample_sysroot.h"
 
 #include <QtTest>
 #include <csignal>
@@ -28,11 +29,7 @@ class tst_station_e2e : public QObject
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
     }
-    void write(const QString &name, const QByteArray &data) const
-    {
-        QFile f(path(name));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
-    }
+    void write(const QString &name, const QByteArray &data) const { QVERIFY(sample::writeFile(path(name), data)); }
     void writeValues(int panels) const // names for the first panels only
     {
         QByteArray text = "serial,name\n";

@@ -4,9 +4,6 @@
 #include "fuzz_support.h"
 #include "hdw_config.h"
 
-#include <QDir>
-
-
 namespace {
 
 HDW_config *hw = nullptr;
@@ -27,7 +24,6 @@ QByteArray prepare()
     paths = QStringList{ "proc/meminfo", "proc/stat", "proc/self/stat" };
     for (QString &path : paths)
         path = fuzz::sysrootPath(path);
-    QDir().mkpath(QFileInfo(paths.last()).absolutePath());
     fuzz::writeFile(paths.last(), nullptr, 0);
     // Once: it keeps the stat files open, as on the panel, and reads each input through them.
     hw = new HDW_config;

@@ -100,7 +100,7 @@ void run(const uint8_t *data, size_t size)
     std::vector<uint8_t> stream(data + 1, data + size);
     if (data[0] & 1)
         seal(stream);
-    fuzz::removeFile(QString::fromLatin1(targetPath));
+    QFile::remove(QString::fromLatin1(targetPath));
     receive(stream, announced);
     checkFile(announced);
 }

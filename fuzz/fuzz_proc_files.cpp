@@ -21,9 +21,8 @@ void run(const uint8_t *data, size_t size)
 
 QByteArray prepare()
 {
-    paths = QStringList{ "proc/meminfo", "proc/stat", "proc/self/stat" };
-    for (QString &path : paths)
-        path = fuzz::sysrootPath(path);
+    for (const char *path : { "proc/meminfo", "proc/stat", "proc/self/stat" })
+        paths << fuzz::sysrootPath(QString::fromLatin1(path));
     fuzz::writeFile(paths.last(), nullptr, 0);
     // Once: it keeps the stat files open, as on the panel, and reads each input through them.
     hw = new HDW_config;

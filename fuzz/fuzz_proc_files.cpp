@@ -3,6 +3,7 @@
 
 #include "fuzz_support.h"
 #include "hdw_config.h"
+#include "platform.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ void run(const uint8_t *data, size_t size)
 
 QByteArray prepare()
 {
-    for (const char *path : { "proc/meminfo", "proc/stat", "proc/self/stat" })
-        paths << fuzz::sysrootPath(QString::fromLatin1(path));
+    for (const char *path : { "/proc/meminfo", "/proc/stat", "/proc/self/stat" })
+        paths << platform::devicePath(QString::fromLatin1(path)); // the files the readers open
     fuzz::writeFile(paths.last(), nullptr, 0);
     // Once: it keeps the stat files open, as on the panel, and reads each input through them.
     hw = new HDW_config;

@@ -77,8 +77,6 @@ void setUp(int *argc, char ***argv)
     expect(QStandardPaths::findExecutable("reboot").startsWith(rootDir + '/'), "reboot resolves inside the sysroot");
 }
 
-QString sysrootPath(const QString &relative) { return rootDir + '/' + relative; }
-
 void writeFile(const QString &path, const uint8_t *data, size_t size)
 {
     expect(sample::writeFile(path, QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size))), "writing the input to its file");

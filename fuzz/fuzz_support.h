@@ -17,7 +17,6 @@ namespace fuzz {
 // the application. Aborts unless reboot resolves inside the sysroot. Relative
 // paths in libFuzzer's arguments are made absolute first.
 void setUp(int *argc, char ***argv);
-QString sysrootPath(const QString &relative);
 // Replaces a file's contents (same inode, so kept-open readers see them), making its folders.
 void writeFile(const QString &path, const uint8_t *data, size_t size);
 void expect(bool holds, const char *what);

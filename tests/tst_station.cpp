@@ -9,6 +9,7 @@
 #include "report.h"
 
 #include <QtTest>
+#include <numeric>
 
 namespace {
 
@@ -30,9 +31,7 @@ QByteArray tarOf(const QList<Entry> &entries)
         h[156] = e.type;
         put(157, e.link);
         put(257, QByteArray("ustar\0" "00", 8));
-        int sum = 0;
-        for (char c : h)
-            sum += static_cast<unsigned char>(c);
+        const int sum = std::accumulate(h.begin(), h.end(), 0, [](int total, char c) { return total + static_cast<unsigned char>(c); });
         put(148, QByteArray::number(sum, 8).rightJustified(6, '0') + '\0');
         tar += h + e.data + QByteArray((512 - e.data.size() % 512) % 512, '\0');
     }

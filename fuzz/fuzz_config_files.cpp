@@ -18,7 +18,7 @@ void run(const uint8_t *data, size_t size)
     if (size == 0)
         return;
     for (const char *file : files)
-        fuzz::removeFile(QString::fromLatin1(file));
+        QFile::remove(QString::fromLatin1(file));
     fuzz::writeFile(QString::fromLatin1(files[data[0] % (sizeof files / sizeof *files)]), data + 1, size - 1);
     // Whatever a file holds, the record keeps values the report and the next save can use.
     HDW_config hw;

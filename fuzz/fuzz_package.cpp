@@ -22,13 +22,5 @@ void run(const uint8_t *data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    fuzz::setUp(argc, argv);
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    return fuzz::runChecked(run, data, size);
-}
+// An empty package warms up: the reader meets its first input ready.
+KVX_FUZZ_TARGET(run, QByteArray)

@@ -3,9 +3,7 @@
 
 #include "fuzz_support.h"
 #include "hdw_config.h"
-
-#include <QDir>
-
+#include "platform.h"
 
 namespace {
 
@@ -24,10 +22,8 @@ void run(const uint8_t *data, size_t size)
 
 QByteArray prepare()
 {
-    paths = QStringList{ "proc/meminfo", "proc/stat", "proc/self/stat" };
-    for (QString &path : paths)
-        path = fuzz::sysrootPath(path);
-    QDir().mkpath(QFileInfo(paths.last()).absolutePath());
+    for (const char *path : { "/proc/meminfo", "/proc/stat", "/proc/self/stat" })
+        paths << platform::devicePath(QString::fromLatin1(path)); // the files the readers open
     fuzz::writeFile(paths.last(), nullptr, 0);
     // Once: it keeps the stat files open, as on the panel, and reads each input through them.
     hw = new HDW_config;

@@ -6,13 +6,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,17 +22,6 @@ namespace {
 
 QTemporaryDir *scratch = nullptr;
 QString rootDir;
-bool verbose = false;
-
-// Thousands of inputs a second would bury libFuzzer's report under the
-// product's diagnostics; a fatal message still ends the run.
-void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (verbose)
-        fprintf(stderr, "%s\n", qPrintable(text));
-    if (type == QtFatalMsg)
-        abort();
-}
 
 // Paths made absolute against the start directory before the target leaves
 // it; crashing inputs are kept there unless an artifact prefix says otherwise.
@@ -59,8 +48,11 @@ bool oneOf(int value, int low, int high) { return value >= low && value <= high;
 void setUp(int *argc, char ***argv)
 {
     anchorArguments(argc, argv);
-    verbose = !qEnvironmentVariableIsEmpty("KVX_FUZZ_VERBOSE");
-    qInstallMessageHandler(messageHandler);
+    // Thousands of inputs a second would bury libFuzzer's report under the
+    // product's diagnostics; a fatal message still ends the run.
+    const bool verbose = !qEnvironmentVariableIsEmpty("KVX_FUZZ_VERBOSE");
+    if (!verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("*=false"));
     int fds[2]; // stdout into a pipe nobody reads: every line is still formatted and written
     if (!verbose && pipe(fds) == 0) {
         signal(SIGPIPE, SIG_IGN);
@@ -85,18 +77,10 @@ void setUp(int *argc, char ***argv)
     expect(QStandardPaths::findExecutable("reboot").startsWith(rootDir + '/'), "reboot resolves inside the sysroot");
 }
 
-QString sysrootPath(const QString &relative) { return rootDir + '/' + relative; }
-
 void writeFile(const QString &path, const uint8_t *data, size_t size)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    expect(fd >= 0, "a file for the input");
-    for (ssize_t n = 0; size > 0; data += n, size -= size_t(n))
-        expect((n = ::write(fd, data, size)) > 0, "writing the input to its file");
-    ::close(fd);
+    expect(sample::writeFile(path, QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size))), "writing the input to its file");
 }
-
-void removeFile(const QString &path) { ::unlink(QFile::encodeName(path).constData()); }
 
 void expect(bool holds, const char *what)
 {

@@ -5,6 +5,7 @@
 // object, quiet diagnostics, and checks that turn a broken promise into a crash.
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -16,10 +17,8 @@ namespace fuzz {
 // the application. Aborts unless reboot resolves inside the sysroot. Relative
 // paths in libFuzzer's arguments are made absolute first.
 void setUp(int *argc, char ***argv);
-QString sysrootPath(const QString &relative);
-// Replaces a file's contents (same inode, so kept-open readers see them).
+// Replaces a file's contents (same inode, so kept-open readers see them), making its folders.
 void writeFile(const QString &path, const uint8_t *data, size_t size);
-void removeFile(const QString &path);
 void expect(bool holds, const char *what);
 // One input through run; aborts when it leaves a descriptor open or closes one it does not own.
 int runChecked(void (*run)(const uint8_t *, size_t), const uint8_t *data, size_t size);

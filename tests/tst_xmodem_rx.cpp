@@ -4,6 +4,7 @@
 // delay given.
 
 #include "console_probe.h"
+#include "sample_sysroot.h"
 #include "stdoutcapture.h"
 #include "transfer.h"
 #include "xmodem.h"
@@ -116,21 +117,19 @@ private slots:
         if (rx.path.isEmpty())
             QVERIFY(QDir(sysroot.appPath("tmp")).removeRecursively());
         StdoutCapture out;
-        QByteArray replies;
         console->messageLabel->clear();
         console->setTotalFileSize(static_cast<quint64>(rx.size));
         ConsoleProbe::receive(*console, rx.name.constData(), rx.size, rx.runtime, rx.hash.constData());
         QCOMPARE(console->messageLabel->text(), rx.name.isEmpty() ? QString() : QStringLiteral("Receiving..."));
-        if (rx.how == "raw") {
-            link.write(rx.data);
-        } else if (rx.how == "burst") {
+        if (rx.how == "burst") {
             QByteArray burst;
             for (int i = 0; i * 1024 < rx.data.size(); ++i)
                 burst += xmodemPacket(static_cast<unsigned int>(i + 1), rx.data.mid(i * 1024, 1024));
             link.write(burst + char(xmodem::EOT));
-        } else {
-            replies = send(rx);
         }
+        if (rx.how == "raw")
+            link.write(rx.data);
+        const QByteArray replies = rx.how.isEmpty() ? send(rx) : QByteArray();
         QTRY_COMPARE(ended(*console), rx.status);
         const bool verified = rx.replies.endsWith("<RTLD:NOR>");
         ConsoleProbe::upgradeTimer(*console)->stop(); // the installer goes no further
@@ -176,9 +175,8 @@ private slots:
         QTemporaryDir work(sysroot.appPath("work-XXXXXX")), source;
         const QByteArray sh = "#!/bin/sh\n", slow = "echo $$ > script.pid\nexec sleep 30\n";
         const auto put = [&](const QString &name, const QByteArray &text) {
-            QFile f(source.filePath(name));
-            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size()
-                && f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            return sample::writeFile(source.filePath(name), text)
+                && QFile::setPermissions(source.filePath(name), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         };
         QStringList members { "post_install", "firmware.v2" };
         if (fault != "no pre")

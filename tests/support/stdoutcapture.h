@@ -15,8 +15,7 @@ class StdoutCapture
 public:
     StdoutCapture();
     ~StdoutCapture();
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
+    Q_DISABLE_COPY(StdoutCapture)
 
     // Everything printed so far, line by line without line ends.
     QStringList lines();

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,7 +17,7 @@ class TestSysroot
 public:
     TestSysroot();
 
-    bool isValid() const;
+    bool isValid() const { return m_dir.isValid() && QFileInfo(path("sbin/reboot")).isExecutable(); }
     QString root() const { return m_root; }
     QString appDir() const { return m_app; }
     QString path(const QString &relative) const { return m_root + '/' + relative; }

@@ -55,7 +55,6 @@ struct PanelConsole
 #include "panelsession.h"
 
 #include <QStandardPaths>
-#include <memory>
 
 // A console in the test's own process on a fresh active sysroot, its dev/ttyGS0 a pseudo-terminal whose host
 // side the test holds. Its Reboot button and installer find the sysroot's fake reboot.

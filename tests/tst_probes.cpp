@@ -1,7 +1,7 @@
 // The system probes on sample sysroot files, the backlight device, and the hardware report.
 
 #include "console_probe.h"
-#include "panelsession.h"
+#include "sample_sysroot.h"
 #include "stdoutcapture.h"
 
 #include <QtTest>
@@ -86,14 +86,12 @@ private slots:
         QFETCH(int, percent);
         QFETCH(int, readBack);
         QFETCH(QStringList, errors);
-        TestSysroot sys;
         const QString device = "sys/class/backlight/backlight2.1%1/brightness"; // 2.18 first, then 2.17
         const QList<QByteArray> before = devices.split('>').first().split(' ');
-        QDir(sys.path("sys/class/backlight")).removeRecursively();
+        QDir(root.path("sys/class/backlight")).removeRecursively();
         for (int i = 0; i < 2; ++i)
             if (before[i] != "-")
-                sys.writeFile(device.arg(8 - i), before[i]);
-        sys.activate();
+                root.writeFile(device.arg(8 - i), before[i]);
         HDW_config cfg; // the record holds 50: a reading must report the device
         int got = 0;
         const QStringList lines = printedLines([&] {
@@ -106,50 +104,43 @@ private slots:
         QCOMPARE(hwcfg_data.backlight, percent == -99 ? 50 : percent); // kept, device or not, for the next save
         QByteArray after;
         for (int i = 0; i < 2; ++i)
-            after += ' ' + (sys.exists(device.arg(8 - i)) ? sys.readFile(device.arg(8 - i)) : "-");
+            after += ' ' + (root.exists(device.arg(8 - i)) ? root.readFile(device.arg(8 - i)) : "-");
         QCOMPARE(after, devices.mid(devices.indexOf('>') + 1));
     }
 
     void report_data()
     {
         QTest::addColumn<QByteArray>("nameFile");
-        QTest::addColumn<QByteArray>("frameBuffer"); // null: none
+        QTest::addColumn<bool>("frameBuffer");       // the sample's "800 480 32", or none
         QTest::addColumn<QByteArray>("middle");      // DEVNAM to LCDBBP
         // A stored "%1" is sent as it is; UTF-8 outside Latin-1 becomes '?'.
-        QTest::newRow("named") << QByteArray("NAM<%1 100% Z\xc3\xbc \xe2\x98\x85>\n") << QByteArray("1024 600 16\n")
-                               << QByteArray("<DEVNAM:%1 100% Z\xfc ?><ADCCHN:0><LCDVER:600><LCDHOR:1024><LCDBBP:16>");
-        QTest::newRow("empty name, no frame buffer") << QByteArray("NAM<>\n") << QByteArray()
+        QTest::newRow("named") << QByteArray("NAM<%1 100% Z\xc3\xbc \xe2\x98\x85>\n") << true
+                               << QByteArray("<DEVNAM:%1 100% Z\xfc ?><ADCCHN:0><LCDVER:480><LCDHOR:800><LCDBBP:32>");
+        QTest::newRow("empty name, no frame buffer") << QByteArray("NAM<>\n") << false
                                                      << QByteArray("<DEVNAM:><ADCCHN:0><LCDVER:0><LCDHOR:0><LCDBBP:0>");
     }
     void report()
     {
         QFETCH(QByteArray, nameFile);
-        QFETCH(QByteArray, frameBuffer);
+        QFETCH(bool, frameBuffer);
         QFETCH(QByteArray, middle);
-        TestSysroot sys;
-        QFile::remove(sys.path("dev/fb0"));
-        if (!frameBuffer.isNull())
-            sys.writeFile("dev/fb0", frameBuffer);
-        sys.writeFile("proc/meminfo", "MemTotal: 498000 kB\nMemFree: 120000 kB\nBuffers: 8000 kB\nCached: 90000 kB\n");
-        sys.writeAppFile("version.txt", "FMW<4.1.0.7>\nAPP<2.3.1>\n");
-        sys.writeAppFile("device_name.txt", nameFile);
-        sys.writeAppFile("sys_conf.txt", "BLK<070>\n");
-        sys.writeAppFile("timezone.cfg", "-300");
-        PtyLink link;
-        QVERIFY(link.open() && link.linkAs(sys.path("dev/ttyGS0")));
-        sys.activate();
-        PanelConsole().console.ReportHwCfg();
-        for (QDeadlineTimer deadline(3000); !link.buffer().endsWith("<HWCFEND>") && !deadline.hasExpired();)
-            link.fill(20);
+        ConsoleOnLink panel;
+        if (!frameBuffer)
+            QVERIFY(QFile::remove(panel.sysroot.path("dev/fb0")));
+        panel.sysroot.writeAppFile("device_name.txt", nameFile);
+        QVERIFY(sample::writeAppFiles(panel.sysroot.appDir())); // the other files as on the sample panel
+        QVERIFY(panel.start());
+        panel.console->ReportHwCfg();
+        const QByteArray sent = panel.sent();
         // The flash figures of the live file system: the total exact, the free space roughly (the machine is shared).
         struct statvfs fs;
         QVERIFY(statvfs(".", &fs) == 0);
-        const QRegularExpressionMatch flash = QRegularExpression("<TFLHSZ:(\\d+)><FFLHSZ:(\\d+)>").match(link.buffer());
+        const QRegularExpressionMatch flash = QRegularExpression("<TFLHSZ:(\\d+)><FFLHSZ:(\\d+)>").match(sent);
         QCOMPARE(flash.captured(1).toULong(), static_cast<quint32>(fs.f_blocks) * static_cast<quint32>(fs.f_bsize / 1024));
         QVERIFY(qAbs(flash.captured(2).toLongLong() - qint64(static_cast<quint32>(fs.f_bfree) * (fs.f_bsize / 1024))) < 256 * 1024);
-        QCOMPARE(link.buffer(), "<SER_NO:0214000510000001><MODELS:MVK 200><FIRMWD:4.1.0.7><DEVAPP:2.3.1><DESAPP:2.0.0.2552>" + middle
-                 + "<ALM_CH:2><PWM_CH:4><DIO_CH:16><TRAMSZ:498000><FRAMSZ:218000>" + flash.captured(0).toLatin1()
-                 + "<PHYADD:00:00:00:00:00:00><BKLT:70><RTRPW:><UPDPW:><REPORT:0><LOTIZO:-300><HWCFEND>");
+        QCOMPARE(sent, "<SER_NO:0214000510000001><MODELS:MVK 200><FIRMWD:4.1.0.7><DEVAPP:2.0.3.118><DESAPP:2.0.0.2552>" + middle
+                 + "<ALM_CH:2><PWM_CH:4><DIO_CH:16><TRAMSZ:1024000><FRAMSZ:656000>" + flash.captured(0).toLatin1()
+                 + "<PHYADD:00:00:00:00:00:00><BKLT:80><RTRPW:><UPDPW:><REPORT:0><LOTIZO:  60><HWCFEND>");
     }
 };
 

@@ -1,20 +1,11 @@
 #include "fddevice.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <cerrno>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-FdDevice::FdDevice(int fd, bool runEventLoop)
-    : eventLoop(runEventLoop)
-    , m_fd(fd)
-{
-    open(QIODevice::ReadWrite | QIODevice::Unbuffered);
-}
 
 qint64 FdDevice::bytesAvailable() const
 {
@@ -26,13 +17,9 @@ qint64 FdDevice::bytesAvailable() const
 bool FdDevice::waitForReadyRead(int msecs)
 {
     struct pollfd p = { m_fd, POLLIN, 0 };
-    for (const QDeadlineTimer deadline(msecs); eventLoop && !deadline.hasExpired() && poll(&p, 1, 0) == 0;) {
-        QEventLoop loop;
-        QSocketNotifier readable(m_fd, QSocketNotifier::Read);
-        QObject::connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-        QTimer::singleShot(static_cast<int>(deadline.isForever() ? 1000 : deadline.remainingTime()), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    // The console's events are handled between waits of 1 ms on the line.
+    for (const QDeadlineTimer deadline(msecs); eventLoop && !deadline.hasExpired() && poll(&p, 1, 1) == 0;)
+        QCoreApplication::processEvents();
     return poll(&p, 1, eventLoop ? 0 : msecs) > 0 && (p.revents & POLLIN);
 }
 

@@ -10,13 +10,17 @@
 class FdDevice : public QIODevice
 {
 public:
-    explicit FdDevice(int fd, bool eventLoop = false);
+    explicit FdDevice(int fd)
+        : m_fd(fd)
+    {
+        open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+    }
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
     bool waitForReadyRead(int msecs) override;
     bool waitForBytesWritten(int) override { return true; }
     void setFd(int fd) { m_fd = fd; }
-    bool eventLoop;
+    bool eventLoop = false;
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;

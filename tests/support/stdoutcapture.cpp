@@ -1,25 +1,19 @@
 #include "stdoutcapture.h"
 
 #include <QByteArray>
-#include <unistd.h>
 
 StdoutCapture::StdoutCapture()
-    : m_file(tmpfile())
 {
     fflush(stdout);
-    if (!m_file)
-        return;
-    m_saved = dup(STDOUT_FILENO);
-    dup2(fileno(m_file), STDOUT_FILENO);
+    if (m_file)
+        dup2(fileno(m_file), STDOUT_FILENO);
 }
 
 StdoutCapture::~StdoutCapture()
 {
     const QByteArray captured = lines().join('\n').toLocal8Bit();
-    if (m_saved >= 0) {
-        dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-    }
+    dup2(m_saved, STDOUT_FILENO);
+    ::close(m_saved);
     if (m_file)
         fclose(m_file);
     if (!captured.isEmpty())

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 
 // Collects what the process prints on standard output (its own diagnostics
 // and those of the programs it starts) while the capture lives. A check that
@@ -14,15 +15,14 @@ class StdoutCapture
 public:
     StdoutCapture();
     ~StdoutCapture();
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
+    Q_DISABLE_COPY(StdoutCapture)
 
     // Everything printed so far, line by line without line ends.
     QStringList lines();
 
 private:
-    int m_saved = -1;
-    FILE *m_file;
+    int m_saved = dup(STDOUT_FILENO);
+    FILE *m_file = tmpfile();
 };
 
 // What work prints on standard output, line by line.

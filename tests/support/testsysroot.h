@@ -1,7 +1,12 @@
 #ifndef KVX_TEST_SYSROOT_H
 #define KVX_TEST_SYSROOT_H
 
+#include "sample_sysroot.h"
+
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -12,19 +17,19 @@ class TestSysroot
 public:
     TestSysroot();
 
-    bool isValid() const;
+    bool isValid() const { return m_dir.isValid() && QFileInfo(path("sbin/reboot")).isExecutable(); }
     QString root() const { return m_root; }
     QString appDir() const { return m_app; }
     QString path(const QString &relative) const { return m_root + '/' + relative; }
     QString appPath(const QString &relative) const { return m_app + '/' + relative; }
 
-    void writeFile(const QString &relative, const QByteArray &data) const;
-    void writeAppFile(const QString &relative, const QByteArray &data) const;
-    QByteArray readFile(const QString &relative) const;
-    QByteArray readAppFile(const QString &relative) const;
-    bool exists(const QString &relative) const;
-    bool appExists(const QString &relative) const;
-    void makeAppDir(const QString &relative) const;
+    void writeFile(const QString &relative, const QByteArray &data) const { sample::writeFile(path(relative), data); }
+    void writeAppFile(const QString &relative, const QByteArray &data) const { sample::writeFile(appPath(relative), data); }
+    QByteArray readFile(const QString &relative) const { return readFrom(path(relative)); }
+    QByteArray readAppFile(const QString &relative) const { return readFrom(appPath(relative)); }
+    bool exists(const QString &relative) const { return QFile::exists(path(relative)); }
+    bool appExists(const QString &relative) const { return QFile::exists(appPath(relative)); }
+    void makeAppDir(const QString &relative) const { QDir().mkpath(appPath(relative)); }
 
     // dev/i2c-2, the clock chip's register image.
     QByteArray clockRegisters() const { return readFile("dev/i2c-2"); }
@@ -35,6 +40,7 @@ public:
     void activate() const;
 
 private:
+    static QByteArray readFrom(const QString &file);
     QTemporaryDir m_dir;
     QString m_root;
     QString m_app;

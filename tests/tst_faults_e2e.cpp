@@ -70,38 +70,38 @@ private slots:
         if (at == "frame" || at == "boot") {
             const QByteArray frame = at == "boot" ? "#BOOT#" : "#SNAM<half";
             s->send(frame);
-            QCOMPARE(s->link.readExactly(frame.size()), frame);
+            QCOMPARE(s->link.readUntil(frame), frame);
         } else if (at == "download") {
             QVERIFY(download(s->link, "tmp/three.bin", three, 1));
         } else {
             QVERIFY(s->command("#LOAD<cut.bin>3000#").endsWith("C\n\r")); // the first start request ends the reply
             s->send(at == "packet" ? first.left(500) : first); // half a packet is taken in and waited on; a whole one acknowledged
-            got = at == "packet" ? s->readFor(200) : s->readUntil(QByteArray(1, ACK));
+            got = at == "packet" ? s->link.readFor(200) : s->link.readUntil(QByteArray(1, ACK));
         }
         if (fault == "vanish") { // a new terminal stands behind dev/ttyGS0 before the panel reopens it a second later
             s->link.close();
             QVERIFY(s->waitForLine("CXM: RX Error", 3000, true) && s->waitForLine("Reopen USB", 1000)); // after a dot, maybe
             QVERIFY(s->link.open() && s->link.linkAs(s->sysroot.path("dev/ttyGS0")));
         } else if (fault == "cancel") {
-            got += s->readFor(1500);
+            got += s->link.readFor(1500);
             s->send(QByteArray(1, CAN));
         }
         for (const QString &line : lines)
             QVERIFY2(s->waitForLine(line, 10000, true), qPrintable(line + " missing: " + s->allLines().join('|')));
         if (kept >= 0 && fault != "vanish") {
-            got += s->readFor(100);
+            got += s->link.readFor(100);
             while (at == "packet" && got.startsWith('C')) // a slow start may have crossed a further request with the packet
                 got.remove(0, 1);
             QCOMPARE(got, answers);
         }
         if (kept < 0) { // the process ends, for its service to start a fresh one (which serves cleanup())
-            QCOMPARE(s->readUntil("<BOOT:NOR>", 2000), QByteArray("<BOOT:NOR>"));
+            QCOMPARE(s->link.readUntil("<BOOT:NOR>", 2000), QByteArray("<BOOT:NOR>"));
             QVERIFY(s->process.state() == QProcess::NotRunning || s->process.waitForFinished(5000));
             QCOMPARE(s->process.exitCode(), 0);
             QVERIFY(s->start(true, { "QT_QPA_PLATFORM=minimal:fontconfig" }));
             return;
         }
-        QVERIFY(fault != "vanish" || !s->readUntil("<BOOT_UP>", 2000).isEmpty());
+        QVERIFY(fault != "vanish" || !s->link.readUntil("<BOOT_UP>", 2000).isEmpty());
         QCOMPARE(s->sysroot.readAppFile("tmp/cut.bin"), data.left(kept));
     }
 
@@ -110,9 +110,9 @@ private slots:
         QVERIFY(QFile::link("/dev/full", s->sysroot.appPath("tmp/full.bin"))); // every write: "no space left on device"
         QVERIFY(s->command("#LOAD<full.bin>3000#").endsWith("C\n\r"));
         s->send(xmodemPacket(1, randomBytes(1, 1024)));
-        QCOMPARE(s->link.readExactly(2), QByteArray(2, CAN)); // the host is told to give up instead of being left to resend
+        QCOMPARE(s->link.readUntil(QByteArray(2, CAN)), QByteArray(2, CAN)); // the host is told to give up instead of being left to resend
         QVERIFY(s->waitForLine("CXM: File Error", 5000, true) && s->waitForLine("CXM: File Rx End"));
-        QCOMPARE(s->readFor(300), QByteArray()); // no acknowledgement of an EOT, no reply: a failed LOAD is silent
+        QCOMPARE(s->link.readFor(300), QByteArray()); // no acknowledgement of an EOT, no reply: a failed LOAD is silent
         QVERIFY(QFileInfo(s->sysroot.appPath("tmp/full.bin")).isSymLink());
     }
 
@@ -129,14 +129,14 @@ private slots:
         const QByteArray garbage = randomBytes(0x6b7678, 64 * 1024);
         QVERIFY(!spellsUnsafe(garbage));
         QVERIFY(during != "upload" || s->command("#LOAD<flood.bin>5000#").endsWith("C\n\r"));
-        QByteArray answered = s->readFor(0);
+        QByteArray answered = s->link.readFor(0);
         for (int at = 0; at < garbage.size(); at += 512) { // as fast as the panel takes it, its answers read meanwhile
             s->send(garbage.mid(at, 512));
-            answered += s->readFor(5);
+            answered += s->link.readFor(5);
         }
         // A cancel and a '#' end what the flood left half done: the '#' closes a frame, or opens one the next leaves empty.
         s->send(QByteArray(1, CAN) + '#');
-        answered += s->readFor(300);
+        answered += s->link.readFor(300);
         // An idle console echoes every byte (a carriage return as two).
         QVERIFY2(during != "idle" || answered.size() >= garbage.size(), qPrintable(QString::number(answered.size())));
     }

@@ -52,7 +52,7 @@ private slots:
         QCOMPARE(s.sysroot.readFile("sim/system_clock"), QByteArray());
         QCOMPARE(s.sysroot.readFile("sys/class/backlight/backlight2.18/brightness"), QByteArray("16"));
         QVERIFY(!all.contains("HWI: Read <PID>/stat error"));
-        QCOMPARE(s.readFor(300), QByteArray()); // no greeting at start
+        QCOMPARE(s.link.readFor(300), QByteArray()); // no greeting at start
     }
 
     // A missing terminal is reported and never opened later: there is no retry.
@@ -68,7 +68,7 @@ private slots:
                  QStringList({ "---CXM:Can't Open Serial Port", "CXM: Init Success" }));
         QVERIFY(s.link.open() && s.link.linkAs(s.sysroot.path("dev/ttyGS0")));
         s.send("#HWCF#");
-        QCOMPARE(s.readFor(1500), QByteArray());
+        QCOMPARE(s.link.readFor(1500), QByteArray());
         QCOMPARE(s.process.state(), QProcess::Running);
     }
 };

@@ -4,7 +4,6 @@
 #include "xmodem.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <cstdlib>
@@ -150,13 +149,12 @@ QByteArray xmodemPacket(unsigned int block, const QByteArray &data)
 
 bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
 {
-    hostlink::Link &host = link.host();
     QByteArray seen, bytes = data;
     QBuffer source(&bytes);
     return source.open(QIODevice::ReadOnly)
-        && hostlink::startUpload(host, "#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#", "<LOAD:ACK>",
+        && hostlink::startUpload(link.host(), "#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#", "<LOAD:ACK>",
                                  QDeadlineTimer(5000), &seen) == hostlink::UploadStart::Started
-        && hostlink::sendFile(host, source, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind == hostlink::TransferOutcome::Done;
+        && hostlink::sendFile(link.host(), source, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind == hostlink::TransferOutcome::Done;
 }
 
 bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets)
@@ -190,21 +188,20 @@ QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir,
         return command.first() + " did not start";
     QByteArray held = std::exchange(panel.buffer(), QByteArray()); // whatever the panel sent already
     bool spoke = false, startGiven = false;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastWrote = 0;
-    while (clock.elapsed() < ms && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
+    const QDeadlineTimer deadline(ms);
+    QDeadlineTimer turnaround; // expired: the panel's bytes may go
+    while (!deadline.hasExpired() && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
         struct pollfd fds[2] = { { tty.masterFd(), POLLIN, 0 }, { panel.masterFd(), POLLIN, 0 } };
         poll(fds, 2, 10);
         tty.fill(0);
         if (!tty.buffer().isEmpty()) {
             panel.write(std::exchange(tty.buffer(), QByteArray()));
-            lastWrote = clock.elapsed();
+            turnaround.setRemainingTime(turnaroundMs);
             spoke = true;
         }
         panel.fill(0);
         held += std::exchange(panel.buffer(), QByteArray());
-        if (held.isEmpty() || clock.elapsed() - lastWrote < turnaroundMs)
+        if (held.isEmpty() || !turnaround.hasExpired())
             continue;
         // Before the program has sent anything it gets one start request: the
         // ones that piled up meanwhile would read as answers to sx's first packet.

@@ -78,7 +78,7 @@ bool PanelSession::start(bool withLink, const QStringList &extraEnvironment)
     process.setEnvironment(QProcess::systemEnvironment() + QStringList{ "KVX_SYSROOT=" + sysroot.root(), "QT_QPA_PLATFORM=offscreen", "TZ=UTC" }
                            + extraEnvironment);
     process.setWorkingDirectory(sysroot.appDir());
-    process.setStandardOutputFile(sysroot.path("../stdout"), QIODevice::Append); // a restarted panel's lines follow
+    process.setStandardOutputFile(sysroot.path("../panel.stdout"), QIODevice::Append); // a restarted panel's lines follow
     process.start(exe, QStringList());
     return process.waitForStarted(10000) && waitForLine("CXM: Init Success", 15000);
 }
@@ -94,7 +94,7 @@ void PanelSession::stop()
 
 QStringList PanelSession::allLines()
 {
-    QStringList lines = QString::fromLocal8Bit(sysroot.readFile("../stdout")).split('\n');
+    QStringList lines = QString::fromLocal8Bit(sysroot.readFile("../panel.stdout")).split('\n');
     lines.removeLast(); // the rest of a line still being written
     return lines;
 }

@@ -74,7 +74,7 @@ static int runFrames(PanelSession &s, int from, int to)
         for (int i = first; i < qMin(first + 100, to); ++i)
             bytes += expected(i).left(expected(i).lastIndexOf('#') + 1);
         s.send(bytes + mark);
-        got = s.readUntil(mark + "\n\r", 20000); // empty when the batch was lost
+        got = s.link.readUntil(mark + "\n\r", 20000); // empty when the batch was lost
         for (int i = first; i < qMin(first + 100, to); ++i) {
             const int end = got.indexOf("\n\r");
             answered += got.left(end).startsWith(expected(i));

@@ -4,7 +4,6 @@
 #include "xmodem.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <cstdlib>
@@ -54,68 +53,38 @@ bool PtyLink::linkAs(const QString &linkPath) const
     return QFile::link(m_slaveName, linkPath);
 }
 
-void PtyLink::fill(int ms)
-{
-    m_host.fill(QDeadlineTimer(ms));
-    if (afterWait)
-        afterWait();
-}
-
-QByteArray PtyLink::take(const std::function<int(const QByteArray &)> &ready, int ms)
-{
-    for (QDeadlineTimer deadline(ms);;) {
-        const int n = ready(buffer());
-        if (n >= 0 || deadline.hasExpired()) {
-            const QByteArray got = buffer().left(qMax(n, 0));
-            buffer().remove(0, got.size());
-            return got;
-        }
-        fill(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
-    }
-}
-
 QByteArray PtyLink::readUntil(const QByteArray &needle, int ms)
 {
-    return take([&needle](const QByteArray &b) { return b.contains(needle) ? b.indexOf(needle) + needle.size() : -1; }, ms);
-}
-
-QByteArray PtyLink::readExactly(int n, int ms)
-{
-    return take([n](const QByteArray &b) { return b.size() >= n ? n : -1; }, ms);
+    const int at = m_host.waitFor(needle, QDeadlineTimer(ms));
+    const QByteArray got = at < 0 ? QByteArray() : buffer().left(at + needle.size());
+    buffer().remove(0, got.size());
+    return got;
 }
 
 QByteArray PtyLink::readFor(int ms)
 {
-    QDeadlineTimer deadline(ms);
-    return take([&deadline](const QByteArray &b) { return deadline.hasExpired() ? b.size() : -1; }, ms);
+    m_host.waitForSize(INT_MAX, QDeadlineTimer(ms)); // never that many: all that comes before the deadline
+    return std::exchange(buffer(), QByteArray());
 }
 
 bool PanelSession::start(bool withLink, const QStringList &extraEnvironment)
 {
-    link.afterWait = [this] { collectOutput(); };
     if (!sysroot.isValid() || (withLink && (!link.open() || !link.linkAs(sysroot.path("dev/ttyGS0")))))
         return false;
     const QString exe = sysroot.appPath("kvx_recovery_sim");
-    QFile::remove(exe);
-    if (!QFile::copy(QStringLiteral(KVX_SIM_EXECUTABLE), exe))
+    if (!QFile::exists(exe) && !QFile::copy(QStringLiteral(KVX_SIM_EXECUTABLE), exe))
         return false;
-    QFile::setPermissions(exe, QFile::permissions(exe) | QFileDevice::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KVX_SYSROOT", sysroot.root());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("TZ", "UTC");
-    for (const QString &entry : extraEnvironment)
-        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
-    process.setProcessEnvironment(env);
+    // A later entry replaces an earlier one: the caller's win.
+    process.setEnvironment(QProcess::systemEnvironment() + QStringList{ "KVX_SYSROOT=" + sysroot.root(), "QT_QPA_PLATFORM=offscreen", "TZ=UTC" }
+                           + extraEnvironment);
     process.setWorkingDirectory(sysroot.appDir());
+    process.setStandardOutputFile(sysroot.path("../panel.stdout"), QIODevice::Append); // a restarted panel's lines follow
     process.start(exe, QStringList());
     return process.waitForStarted(10000) && waitForLine("CXM: Init Success", 15000);
 }
 
 void PanelSession::stop()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
     process.terminate();
     if (!process.waitForFinished(5000)) {
         process.kill();
@@ -123,48 +92,41 @@ void PanelSession::stop()
     }
 }
 
-void PanelSession::collectOutput()
+QStringList PanelSession::allLines()
 {
-    process.waitForReadyRead(0);
-    m_out += process.readAllStandardOutput();
-    for (int nl; (nl = m_out.indexOf('\n')) >= 0; m_out.remove(0, nl + 1))
-        m_lines << QString::fromLocal8Bit(m_out.left(nl));
+    QStringList lines = QString::fromLocal8Bit(sysroot.readFile("../panel.stdout")).split('\n');
+    lines.removeLast(); // the rest of a line still being written
+    return lines;
 }
 
 bool PanelSession::waitForLine(const QString &line, int ms, bool containing)
 {
     for (QDeadlineTimer deadline(ms);;) {
-        collectOutput();
-        for (int i = m_cursor; i < m_lines.size(); ++i) {
-            if (containing ? m_lines.at(i).contains(line) : m_lines.at(i) == line) {
+        const QStringList lines = allLines();
+        for (int i = m_cursor; i < lines.size(); ++i) {
+            if (containing ? lines.at(i).contains(line) : lines.at(i) == line) {
                 m_cursor = i + 1;
                 return true;
             }
         }
-        if (deadline.hasExpired() || (process.state() == QProcess::NotRunning && !process.bytesAvailable()))
+        if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
             return false;
-        process.waitForReadyRead(static_cast<int>(qMin<qint64>(20, deadline.remainingTime())));
-        link.fill(0);
+        process.waitForFinished(20); // the next look at the file is the last if the panel ends meanwhile
+        link.fill(0); // the panel never waits to write to the terminal either
     }
 }
 
-QStringList PanelSession::allLines()
-{
-    collectOutput();
-    return m_lines;
-}
-
-QByteArray PanelSession::command(const QByteArray &frame, int ms)
+QByteArray PanelSession::command(const QByteArray &frame)
 {
     send(frame);
-    return readUntil(QByteArray("\n\r"), ms);
+    return link.readUntil(QByteArray("\n\r"));
 }
 
 void PanelSession::relay(PtyLink &host)
 {
     struct pollfd fds[2] = { { link.masterFd(), POLLIN, 0 }, { host.masterFd(), POLLIN, 0 } };
     poll(fds, 2, 10);
-    link.fill(0); // and the panel's diagnostics flow in
+    link.fill(0);
     host.fill(0);
     host.write(std::exchange(link.buffer(), QByteArray()));
     link.write(std::exchange(host.buffer(), QByteArray()));
@@ -187,13 +149,12 @@ QByteArray xmodemPacket(unsigned int block, const QByteArray &data)
 
 bool upload(PtyLink &link, const QByteArray &name, const QByteArray &data)
 {
-    hostlink::Link &host = link.host();
     QByteArray seen, bytes = data;
     QBuffer source(&bytes);
     return source.open(QIODevice::ReadOnly)
-        && hostlink::startUpload(host, "#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#", "<LOAD:ACK>",
+        && hostlink::startUpload(link.host(), "#LOAD<" + name + ">" + QByteArray::number(data.size()) + "#", "<LOAD:ACK>",
                                  QDeadlineTimer(5000), &seen) == hostlink::UploadStart::Started
-        && hostlink::sendFile(host, source, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind == hostlink::TransferOutcome::Done;
+        && hostlink::sendFile(link.host(), source, data.size(), hostlink::TransferTiming{ 3000, 5000 }).kind == hostlink::TransferOutcome::Done;
 }
 
 bool download(PtyLink &link, const QByteArray &name, const QByteArray &data, int packets)
@@ -227,21 +188,20 @@ QString runLrzsz(PtyLink &panel, const QStringList &command, const QString &dir,
         return command.first() + " did not start";
     QByteArray held = std::exchange(panel.buffer(), QByteArray()); // whatever the panel sent already
     bool spoke = false, startGiven = false;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastWrote = 0;
-    while (clock.elapsed() < ms && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
+    const QDeadlineTimer deadline(ms);
+    QDeadlineTimer turnaround; // expired: the panel's bytes may go
+    while (!deadline.hasExpired() && p.state() != QProcess::NotRunning && !p.waitForFinished(0)) {
         struct pollfd fds[2] = { { tty.masterFd(), POLLIN, 0 }, { panel.masterFd(), POLLIN, 0 } };
         poll(fds, 2, 10);
         tty.fill(0);
         if (!tty.buffer().isEmpty()) {
             panel.write(std::exchange(tty.buffer(), QByteArray()));
-            lastWrote = clock.elapsed();
+            turnaround.setRemainingTime(turnaroundMs);
             spoke = true;
         }
         panel.fill(0);
         held += std::exchange(panel.buffer(), QByteArray());
-        if (held.isEmpty() || clock.elapsed() - lastWrote < turnaroundMs)
+        if (held.isEmpty() || !turnaround.hasExpired())
             continue;
         // Before the program has sent anything it gets one start request: the
         // ones that piled up meanwhile would read as answers to sx's first packet.

@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QStringList>
 #include <climits>
-#include <functional>
 
 // The host side of a pseudo-terminal, read and written through the host link
 // library. Its slave is what the panel opens as dev/ttyGS0. The test also
@@ -30,20 +29,15 @@ public:
     hostlink::Link &host() { return m_host; }
     void write(const QByteArray &bytes) { m_host.write(bytes, QDeadlineTimer(5000)); }
     // Reads what arrives within ms milliseconds into the buffer.
-    void fill(int ms);
+    void fill(int ms) { m_host.fill(QDeadlineTimer(ms)); }
     QByteArray &buffer() { return m_host.buffer(); }
 
-    // Bytes from the panel: up to and including needle, exactly n, or
-    // whatever comes within ms; empty on time-out.
+    // The panel's bytes up to and including needle (empty on time-out, the
+    // buffer left as it was), or whatever comes within ms.
     QByteArray readUntil(const QByteArray &needle, int ms = 5000);
-    QByteArray readExactly(int n, int ms = 5000);
     QByteArray readFor(int ms);
 
-    // Called after every wait (the session lets the panel's output in).
-    std::function<void()> afterWait;
-
 private:
-    QByteArray take(const std::function<int(const QByteArray &)> &ready, int ms);
     int m_master = -1;
     int m_slave = -1;
     QString m_slaveName;
@@ -57,8 +51,8 @@ public: // after the device, which must exist first
 };
 
 // One simulated panel: a sysroot, its terminal and the kvx_recovery_sim
-// process started on them. Every wait has a deadline; while waiting on the
-// terminal, the panel's standard output keeps flowing in.
+// process started on them. Every wait has a deadline. The panel's standard
+// output goes to a file, so it never waits for the test to read it.
 class PanelSession
 {
 public:
@@ -80,21 +74,15 @@ public:
     bool waitForLine(const QString &line, int ms = 5000, bool containing = false);
     QStringList allLines();
 
-    // The terminal (see PtyLink).
+    // The terminal (see PtyLink). command sends a frame and returns
+    // everything up to and including the LF CR that ends its handling.
     void send(const QByteArray &bytes) { link.write(bytes); }
-    QByteArray readUntil(const QByteArray &needle, int ms = 5000) { return link.readUntil(needle, ms); }
-    QByteArray readFor(int ms) { return link.readFor(ms); }
-    // Sends a frame and returns everything up to and including the LF CR
-    // that ends its handling.
-    QByteArray command(const QByteArray &frame, int ms = 5000);
+    QByteArray command(const QByteArray &frame);
     // One turn of a cable between the terminal and host (another pseudo-
     // terminal, say a host tool's): what either side wrote crosses over.
     void relay(PtyLink &host);
 
 private:
-    void collectOutput();
-    QByteArray m_out;
-    QStringList m_lines;
     int m_cursor = 0;
 };
 

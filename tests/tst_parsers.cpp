@@ -2,7 +2,7 @@
 // the font family report, the removal list and the project list. The font and project fixtures lie beside
 // this test program, where the console looks for them.
 
-#include "console_probe.h"
+#include "console_on_link.h"
 #include "stdoutcapture.h"
 
 #include <QPushButton>

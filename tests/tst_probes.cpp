@@ -1,6 +1,6 @@
 // The system probes on sample sysroot files, the backlight device, and the hardware report.
 
-#include "console_probe.h"
+#include "console_on_link.h"
 #include "sample_sysroot.h"
 #include "stdoutcapture.h"
 

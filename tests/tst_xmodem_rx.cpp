@@ -3,7 +3,7 @@
 // marker files, the test firing the upgrade timer as soon as a step arms it, noting the state and
 // delay given.
 
-#include "console_probe.h"
+#include "console_on_link.h"
 #include "sample_sysroot.h"
 #include "stdoutcapture.h"
 #include "transfer.h"

@@ -3,13 +3,10 @@
 // panel's bytes are compared with the document's. A document that drifts from
 // the panel fails here.
 
-#include "fddevice.h"
-#include "link.h"
 #include "panelsession.h"
 #include "xmodem.h"
 
 #include <QtTest>
-#include <memory>
 
 namespace {
 
@@ -61,29 +58,21 @@ class tst_protocol_doc_e2e : public QObject
 {
     Q_OBJECT
     PanelSession panel;
-    std::unique_ptr<FdDevice> device;
-    std::unique_ptr<hostlink::Link> peer;
-
-    // Takes in the panel's bytes for up to ms, and lets its diagnostics flow.
-    void wait(int ms)
-    {
-        peer->fill(QDeadlineTimer(ms));
-        panel.allLines();
-    }
+    QByteArray &input = panel.link.buffer(); // the panel's bytes not matched yet
 
     // Waits until the panel's bytes match the pattern, or cannot any more.
     bool expect(const QString &pattern, QString *error)
     {
         const QRegularExpression re("^(?:" + pattern + ")");
-        for (QDeadlineTimer deadline(10000);; wait(20)) {
-            const QString got = QString::fromLatin1(peer->buffer());
+        for (QDeadlineTimer deadline(10000);; panel.link.fill(20)) {
+            const QString got = QString::fromLatin1(input);
             const QRegularExpressionMatch m = re.match(got, 0, QRegularExpression::PartialPreferCompleteMatch);
             if (m.hasMatch()) {
-                peer->buffer().remove(0, m.capturedLength());
+                input.remove(0, m.capturedLength());
                 return true;
             }
             if ((!got.isEmpty() && !m.hasPartialMatch()) || deadline.hasExpired()) {
-                *error = "the panel sent \"" + QString::fromLatin1(peer->buffer().left(200).toPercentEncoding(" #<>:_")) + '"';
+                *error = "the panel sent \"" + QString::fromLatin1(input.left(200).toPercentEncoding(" #<>:_")) + '"';
                 return false;
             }
         }
@@ -94,9 +83,6 @@ private slots:
     {
         panel.sysroot.makeAppDir("tmp");
         QVERIFY(panel.start());
-        device = std::make_unique<FdDevice>(panel.link.masterFd());
-        QVERIFY(device->open(QIODevice::ReadWrite));
-        peer = std::make_unique<hostlink::Link>(*device);
     }
 
     void examples_data()
@@ -121,7 +107,7 @@ private slots:
     {
         QFETCH(QStringList, lines);
         QString leading, error;
-        peer->buffer().clear(); // what a block that failed left behind
+        input.clear(); // what a block that failed left behind
         for (const QString &line : lines) {
             const QString kind = line.section(' ', 0, 0), rest = line.section(' ', 1);
             QByteArray bytes;
@@ -130,11 +116,13 @@ private slots:
                 continue;
             if (kind == "=")
                 for (QDeadlineTimer pause(rest.toInt()); !pause.hasExpired();)
-                    wait(static_cast<int>(qMax<qint64>(1, pause.remainingTime())));
-            else if (!tokens(rest, &bytes, &pattern) || (kind != ">" && kind != "<" && kind != "<~"))
+                    panel.link.fill(static_cast<int>(qMax<qint64>(1, pause.remainingTime())));
+            else if (!tokens(rest, &bytes, &pattern) || (kind != ">" && kind != "<" && kind != "<~" && kind != "!"))
                 QFAIL(qPrintable("cannot read: " + line));
             else if (kind == ">")
-                QCOMPARE(peer->write(bytes, QDeadlineTimer(5000)), hostlink::Link::Ok);
+                QCOMPARE(panel.link.host().write(bytes, QDeadlineTimer(5000)), hostlink::Link::Ok);
+            else if (kind == "!") // a line of the panel's own log, after those matched before
+                QVERIFY2(panel.waitForLine(QString::fromLatin1(bytes), 10000, true), qPrintable("not logged: " + line));
             else if (kind == "<~")
                 leading = anyLeadingPart(bytes);
             else

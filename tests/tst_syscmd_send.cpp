@@ -1,24 +1,21 @@
-// In process: the console's system commands and file sender, the host on a pseudo-terminal.
+// In process: the console's system commands, its file sender and the window, the host on a pseudo-terminal.
 
 #include "console_probe.h"
-#include "xmodem.h"
+#include "kvx_recovery.h"
 #include "panelsession.h"
 #include "stdoutcapture.h"
+#include "transfer.h"
+#include "xmodem.h"
 
-#include <QtTest>
 #include <QPushButton>
+#include <QtTest>
 #include <csignal>
 #include <unistd.h>
 
 // kind U: the command line `text`; S: sync, `text` the sync script; F: CPU identity from fuse texts
 // "CFG0|CFG1" (no CFG1 without '|'); `asked`: by the host, who gets a reply.
 struct RunCase { char kind; QByteArray text; bool asked; int finishMs; QByteArray reply; int result; QString log; };
-// Size announced (-1: none, -2: a directory) and when read, packets announced (0: refused), MODEs first,
-// the host's bytes (A ACK, N NAK, X CAN, *: 'C' and an ACK per packet), the answer to each (packet
-// number, E: EOT, -: none, *: all then E), progress shown, a piece of the log.
-struct SendCase { int size, actual, total; QByteArray modes, host, sent; bool progress; QString log; };
 Q_DECLARE_METATYPE(RunCase)
-Q_DECLARE_METATYPE(SendCase)
 
 class tst_syscmd_send : public QObject
 {
@@ -45,6 +42,7 @@ private slots:
         sysroot.reset(new TestSysroot);
         sysroot->activate();
         QVERIFY(host.open() && host.linkAs(sysroot->path("dev/ttyGS0")));
+        host.eventLoop = true; // the console lives in this process
         c = &(panel = std::make_unique<PanelConsole>())->console;
     }
 
@@ -122,86 +120,77 @@ private slots:
             ::close(oldFd);
     }
 
-    void rebootButton()
+    // The window right after start, and a Reboot button that reaches the
+    // installer only once the host has saved.
+    void windowAndRebootButton()
     {
-        QPushButton button;
-        button.setEnabled(false);
-        c->rebootButton = &button;
-        host.write("#SVCF#");
-        QTRY_VERIFY_WITH_TIMEOUT(button.isEnabled(), 3000);
+        panel.reset(); // the window's console is then the only one on the terminal
+        sysroot->writeAppFile("version.txt", "FMW<4.1.0.7>\n");
         // Only the sysroot's fake may ever be reached.
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot->root() + "/") && sysroot->rebootCount() == 0);
+        kvx_recovery window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QStringList texts;
+        for (const QLabel *label : window.findChildren<QLabel *>())
+            texts << label->text();
+        for (const char *text : { "MVK 200", "0214000510000001", "4.1.0.7", "Step 3: Press reboot button." })
+            QVERIFY2(texts.contains(text), text);
+        c = window.console;
+        QVERIFY(c->statusLabel->isVisible() && !c->progressBar->isVisible() && !c->rebootButton->isEnabled());
+        c->rebootButton->setEnabled(true); // even a programmatic click reaches nothing until the host saves
+        c->rebootButton->click();
+        QVERIFY(!ConsoleProbe::upgradeTimer(*c)->isActive() && c->statusLabel->text().isEmpty());
+        c->rebootButton->setEnabled(false);
+        host.write("#SVCF#");
+        QTRY_VERIFY_WITH_TIMEOUT(c->rebootButton->isEnabled(), 3000);
         const QDeadlineTimer early(450);
-        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::mouseClick(c->rebootButton, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(c->statusLabel->text(), QString("Reboot now..."), 3000);
         QVERIFY2(early.hasExpired(), "the reboot step ran before its delay");
         QTRY_COMPARE_WITH_TIMEOUT(sysroot->rebootCount(), 1, 5000);
     }
 
+    // A download as a host receives it: the packets read the file as it is
+    // when each one goes, within the size announced.
     void send_data()
     {
-        QTest::addColumn<SendCase>("t");
-        const QString done = "\nCXM: End Tx\n";
-        QTest::newRow("directory") << SendCase { -2, 0, 0, "", "", "", false, "CXM: File Open Error" };
-        QTest::newRow("empty") << SendCase { 0, 0, 1, "2", "*", "*", true, done };
-        QTest::newRow("1024, MODE 1 stops progress") << SendCase { 1024, 1024, 2, "21", "*", "*", false, done };
-        // What the file still holds within the announced size, then padding.
-        QTest::newRow("shrunk, MODE 3 keeps progress") << SendCase { 3000, 1500, 3, "23", "*", "*", true, done };
-        QTest::newRow("grew") << SendCase { 3000, 5000, 3, "", "*", "*", false, done };
-        // Before the host's 'C' nothing else counts.
-        QTest::newRow("NAK before C") << SendCase { 3000, 3000, 3, "2", "NC", "- 1", true, "CXM: Start Tx" };
-        QTest::newRow("no C in time") << SendCase { 3000, 3000, 3, "", "", "", false, "CXM: TX File Timeout" };
-        QTest::newRow("second C") << SendCase { 3000, 3000, 3, "", "CCA", "1 - 2", false, "CXM:Unknown C" };
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("actual"); // once the size has been announced
+        QTest::addColumn<QByteArray>("modes");
+        QTest::addColumn<bool>("progress");
+        QTest::newRow("empty") << 0 << 0 << QByteArray("2") << true;
+        QTest::newRow("1024, MODE 1 stops progress") << 1024 << 1024 << QByteArray("21") << false;
+        // What the file still holds, then padding.
+        QTest::newRow("shrunk, MODE 3 keeps progress") << 3000 << 1500 << QByteArray("23") << true;
+        QTest::newRow("grew") << 3000 << 5000 << QByteArray() << false;
     }
     void send()
     {
-        QFETCH(SendCase, t);
-        QByteArray content;
-        for (int i = 0; i < qMax(t.size, t.actual); ++i)
-            content += char(i * 131 + i / 977);
-        if (t.size != -1)
-            t.size == -2 ? sysroot->makeAppDir("out.bin") : sysroot->writeAppFile("out.bin", content.left(t.size));
-        for (char mode : t.modes)
-            c->changeMode(mode - '0', true);
-        const QString count = t.total ? QString("CXM: %1 Packet + %2bytes").arg(t.total).arg(t.size % 1024) : t.log;
-        QCOMPARE(printedLines([&] { c->TxFileStart(QByteArray("out.bin").data()); }).mid(0, 2), QStringList({ "CXM: GETF:out.bin", count }));
-        QCOMPARE(take(), QByteArray("<MODE_ACK>").repeated(t.modes.size()) + "<GETF:" + QByteArray::number(t.total ? t.size : -1) + ">");
-        QCOMPARE(c->messageLabel->text(), QString(t.modes.contains('2') ? "Sending..." : ""));
-        QCOMPARE(!c->progressBar->isHidden(), t.modes.contains('2'));
-        QVERIFY(bool(ConsoleProbe::txFile(*c)) == (t.total > 0) && ConsoleProbe::txDelayTimer(*c)->isActive() == (t.total > 0));
-        if (!t.total)
-            return;
-        sysroot->writeAppFile("out.bin", content.left(t.actual));
-        c->TxDelayStart();
-        QVERIFY(ConsoleProbe::txTimer(*c)->isActive() && !ConsoleProbe::txDelayTimer(*c)->isActive() && ConsoleProbe::consoleState(*c) == 2);
-
-        const QByteArray bytes = t.host == "*" ? "C" + QByteArray(t.total, 'A') : t.host, data = content.left(qMin(t.size, t.actual));
-        QStringList sent;
-        for (int i = 1; t.sent == "*" && i <= t.total; ++i)
-            sent << QString::number(i);
-        sent << QString(t.sent == "*" ? "E" : t.sent).split(' ', Qt::SkipEmptyParts);
-        int furthest = 0, packets = 0;
+        QFETCH(int, size);
+        QFETCH(int, actual);
+        QFETCH(QByteArray, modes);
+        QFETCH(bool, progress);
+        const QByteArray content = randomBytes(7, qMax(size, actual));
+        sysroot->writeAppFile("out.bin", content.left(size));
+        QByteArray reply, got;
+        for (char mode : modes)
+            QCOMPARE(host.host().exchange("#MODE<" + QByteArray(1, mode) + ">#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
         StdoutCapture out;
-        for (int i = 0; i < bytes.size(); ++i) {
-            const char b = bytes[i];
-            c->TxFile_handshake(b == 'A' ? char(xmodem::ACK) : b == 'N' ? char(xmodem::NAK) : b == 'X' ? char(xmodem::CAN) : b);
-            const int p = sent.value(i).toInt();
-            const QByteArray expected = sent.value(i) == "E" ? QByteArray(1, char(xmodem::EOT)) : p ? xmodemPacket(p, data.mid((p - 1) * 1024, 1024)) : "";
-            QVERIFY2(take(expected.size()) == expected, qPrintable(QString("the answer to byte %1 is not %2").arg(i).arg(sent.value(i))));
-            furthest = qMax(furthest, p);
-            packets += p > 0;
-        }
-        if (bytes.isEmpty()) {
-            ConsoleProbe::txTimer(*c)->setInterval(50); // the host's five seconds of silence, shortened
-            QTRY_COMPARE_WITH_TIMEOUT(ConsoleProbe::consoleState(*c), 0, 3000);
-        }
-        QCOMPARE(take(), QByteArray());
-        const QString log = out.lines().join('\n') + '\n';
-        QVERIFY2(log.contains(t.log) && log.count('.') == packets, qPrintable(log));
-        QVERIFY(t.progress ? c->progressBar->maximum() == t.size && c->progressBar->value() == qMin(furthest * 1024, t.size)
-                           : c->progressBar->value() <= 0);
-        const bool ends = sent.endsWith("E") || bytes.endsWith('X') || bytes.isEmpty();
-        QCOMPARE(ConsoleProbe::consoleState(*c) == 0 && !ConsoleProbe::txStarted(*c) && !ConsoleProbe::txFile(*c) && !ConsoleProbe::txTimer(*c)->isActive(), ends);
+        QCOMPARE(host.host().exchange("#GETF<out.bin>#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
+        QCOMPARE(reply, "<GETF:" + QByteArray::number(size) + ">");
+        QCOMPARE(c->messageLabel->text(), QString(modes.contains('2') ? "Sending..." : ""));
+        QCOMPARE(!c->progressBar->isHidden(), modes.contains('2'));
+        sysroot->writeAppFile("out.bin", content.left(actual));
+        QBuffer sink(&got);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        QCOMPARE(hostlink::receiveFile(host.host(), sink, size, {}).kind, hostlink::TransferOutcome::Done);
+        QCOMPARE(got, content.left(qMin(size, actual)) + QByteArray(qMax(0, size - actual), char(xmodem::SUB)));
+        QVERIFY(progress ? c->progressBar->maximum() == size && c->progressBar->value() == size : c->progressBar->value() <= 0);
+        QVERIFY(ConsoleProbe::consoleState(*c) == 0 && !ConsoleProbe::txFile(*c) && !ConsoleProbe::txTimer(*c)->isActive());
+        const QString packets = QString("CXM: %1 Packet + %2bytes").arg(size / 1024 + 1).arg(size % 1024), bar = QString("CXM: Progress Bar %1").arg(size);
+        QCOMPARE(out.lines(), QStringList({ "CXM: GETF:out.bin", packets }) + (progress ? QStringList(bar) : QStringList())
+                                  + QStringList({ "CXM: Start Tx", QString(size / 1024 + 1, '.'), "CXM: End Tx" }));
     }
 
     void uploadInsideDelayKeepsItsFile()

@@ -43,15 +43,6 @@ bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
     return true;
 }
 
-// Any leading part of bytes, as a pattern: (?:a(?:b(?:c)?)?)?
-QString anyLeadingPart(const QByteArray &bytes)
-{
-    QString p;
-    for (char c : bytes)
-        p += "(?:" + QRegularExpression::escape(QString(QLatin1Char(c)));
-    return p + QString(")?").repeated(bytes.size());
-}
-
 } // namespace
 
 class tst_protocol_doc_e2e : public QObject
@@ -90,15 +81,13 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QFile doc(KVX_PROTOCOL_DOC);
         QVERIFY(doc.open(QIODevice::ReadOnly));
-        const QStringList all = QString::fromUtf8(doc.readAll()).split('\n');
+        const QString all = QString::fromUtf8(doc.readAll());
+        const QRegularExpression block("^```exchange\\n(.*?)^```$", QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption);
         int blocks = 0;
-        for (int i = 0; i < all.size(); ++i) {
-            if (all.at(i).trimmed() != "```exchange")
-                continue;
-            const int first = i + 1;
-            while (++i < all.size() && all.at(i).trimmed() != "```") {}
-            QTest::newRow(qPrintable(QString("exchange at line %1").arg(first))) << QStringList(all.mid(first, i - first));
-            ++blocks;
+        for (QRegularExpressionMatchIterator it = block.globalMatch(all); it.hasNext(); ++blocks) {
+            const QRegularExpressionMatch m = it.next();
+            const int fence = all.left(m.capturedStart(1)).count('\n');
+            QTest::newRow(qPrintable(QString("exchange at line %1").arg(fence))) << m.captured(1).split('\n');
         }
         QVERIFY2(blocks >= 10, "the document lost its examples");
     }
@@ -123,8 +112,9 @@ private slots:
                 QCOMPARE(panel.link.host().write(bytes, QDeadlineTimer(5000)), hostlink::Link::Ok);
             else if (kind == "!") // a line of the panel's own log, after those matched before
                 QVERIFY2(panel.waitForLine(QString::fromLatin1(bytes), 10000, true), qPrintable("not logged: " + line));
-            else if (kind == "<~")
-                leading = anyLeadingPart(bytes);
+            else if (kind == "<~") // any leading part of the bytes: (?:a(?:b(?:c)?)?)?
+                for (auto b = bytes.crbegin(); b != bytes.crend(); ++b)
+                    leading = "(?:" + QRegularExpression::escape(QString(QLatin1Char(*b))) + leading + ")?";
             else
                 QVERIFY2(expect(std::exchange(leading, QString()) + pattern, &error), qPrintable(line + ": " + error));
         }

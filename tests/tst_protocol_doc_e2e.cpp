@@ -8,15 +8,13 @@
 
 #include <QtTest>
 
-namespace {
-
-const QHash<QString, char> names{ { "SOH", 1 }, { "STX", 2 }, { "EOT", 4 }, { "ACK", 6 }, { "NAK", 0x15 },
-                                  { "CAN", 0x18 }, { "SUB", 0x1A }, { "LF", '\n' }, { "CR", '\r' } };
+static const QHash<QString, char> names{ { "SOH", 1 }, { "STX", 2 }, { "EOT", 4 }, { "ACK", 6 }, { "NAK", 0x15 },
+                                         { "CAN", 0x18 }, { "SUB", 0x1A }, { "LF", '\n' }, { "CR", '\r' } };
 
 // A line's tokens as bytes, and as a pattern in which VALUE stands for a
 // measured value (anything up to the next '>'). False on a token it cannot
 // read, and on a CRC with fewer than 1024 bytes before it.
-bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
+static bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
 {
     static const QRegularExpression token("\\s*(?:\"((?:[^\"\\\\]|\\\\.)*)\"|0x([0-9A-Fa-f]{2})|([A-Z]+))(?:\\*(\\d+))?");
     auto crc = [bytes] {
@@ -42,8 +40,6 @@ bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
     }
     return true;
 }
-
-} // namespace
 
 class tst_protocol_doc_e2e : public QObject
 {
@@ -86,8 +82,7 @@ private slots:
         int blocks = 0;
         for (QRegularExpressionMatchIterator it = block.globalMatch(all); it.hasNext(); ++blocks) {
             const QRegularExpressionMatch m = it.next();
-            const int fence = all.left(m.capturedStart(1)).count('\n');
-            QTest::newRow(qPrintable(QString("exchange at line %1").arg(fence))) << m.captured(1).split('\n');
+            QTest::newRow(qPrintable(QString("exchange at line %1").arg(all.left(m.capturedStart(1)).count('\n')))) << m.captured(1).split('\n');
         }
         QVERIFY2(blocks >= 10, "the document lost its examples");
     }

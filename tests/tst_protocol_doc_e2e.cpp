@@ -3,23 +3,18 @@
 // panel's bytes are compared with the document's. A document that drifts from
 // the panel fails here.
 
-#include "fddevice.h"
-#include "link.h"
 #include "panelsession.h"
 #include "xmodem.h"
 
 #include <QtTest>
-#include <memory>
 
-namespace {
-
-const QHash<QString, char> names{ { "SOH", 1 }, { "STX", 2 }, { "EOT", 4 }, { "ACK", 6 }, { "NAK", 0x15 },
-                                  { "CAN", 0x18 }, { "SUB", 0x1A }, { "LF", '\n' }, { "CR", '\r' } };
+static const QHash<QString, char> names{ { "SOH", 1 }, { "STX", 2 }, { "EOT", 4 }, { "ACK", 6 }, { "NAK", 0x15 },
+                                         { "CAN", 0x18 }, { "SUB", 0x1A }, { "LF", '\n' }, { "CR", '\r' } };
 
 // A line's tokens as bytes, and as a pattern in which VALUE stands for a
 // measured value (anything up to the next '>'). False on a token it cannot
 // read, and on a CRC with fewer than 1024 bytes before it.
-bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
+static bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
 {
     static const QRegularExpression token("\\s*(?:\"((?:[^\"\\\\]|\\\\.)*)\"|0x([0-9A-Fa-f]{2})|([A-Z]+))(?:\\*(\\d+))?");
     auto crc = [bytes] {
@@ -46,44 +41,25 @@ bool tokens(const QString &text, QByteArray *bytes, QString *pattern)
     return true;
 }
 
-// Any leading part of bytes, as a pattern: (?:a(?:b(?:c)?)?)?
-QString anyLeadingPart(const QByteArray &bytes)
-{
-    QString p;
-    for (char c : bytes)
-        p += "(?:" + QRegularExpression::escape(QString(QLatin1Char(c)));
-    return p + QString(")?").repeated(bytes.size());
-}
-
-} // namespace
-
 class tst_protocol_doc_e2e : public QObject
 {
     Q_OBJECT
     PanelSession panel;
-    std::unique_ptr<FdDevice> device;
-    std::unique_ptr<hostlink::Link> peer;
-
-    // Takes in the panel's bytes for up to ms, and lets its diagnostics flow.
-    void wait(int ms)
-    {
-        peer->fill(QDeadlineTimer(ms));
-        panel.allLines();
-    }
+    QByteArray &input = panel.link.buffer(); // the panel's bytes not matched yet
 
     // Waits until the panel's bytes match the pattern, or cannot any more.
     bool expect(const QString &pattern, QString *error)
     {
         const QRegularExpression re("^(?:" + pattern + ")");
-        for (QDeadlineTimer deadline(10000);; wait(20)) {
-            const QString got = QString::fromLatin1(peer->buffer());
+        for (QDeadlineTimer deadline(10000);; panel.link.fill(20)) {
+            const QString got = QString::fromLatin1(input);
             const QRegularExpressionMatch m = re.match(got, 0, QRegularExpression::PartialPreferCompleteMatch);
             if (m.hasMatch()) {
-                peer->buffer().remove(0, m.capturedLength());
+                input.remove(0, m.capturedLength());
                 return true;
             }
             if ((!got.isEmpty() && !m.hasPartialMatch()) || deadline.hasExpired()) {
-                *error = "the panel sent \"" + QString::fromLatin1(peer->buffer().left(200).toPercentEncoding(" #<>:_")) + '"';
+                *error = "the panel sent \"" + QString::fromLatin1(input.left(200).toPercentEncoding(" #<>:_")) + '"';
                 return false;
             }
         }
@@ -94,9 +70,6 @@ private slots:
     {
         panel.sysroot.makeAppDir("tmp");
         QVERIFY(panel.start());
-        device = std::make_unique<FdDevice>(panel.link.masterFd());
-        QVERIFY(device->open(QIODevice::ReadWrite));
-        peer = std::make_unique<hostlink::Link>(*device);
     }
 
     void examples_data()
@@ -104,15 +77,12 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QFile doc(KVX_PROTOCOL_DOC);
         QVERIFY(doc.open(QIODevice::ReadOnly));
-        const QStringList all = QString::fromUtf8(doc.readAll()).split('\n');
+        const QString all = QString::fromUtf8(doc.readAll());
+        const QRegularExpression block("^```exchange\\n(.*?)^```$", QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption);
         int blocks = 0;
-        for (int i = 0; i < all.size(); ++i) {
-            if (all.at(i).trimmed() != "```exchange")
-                continue;
-            const int first = i + 1;
-            while (++i < all.size() && all.at(i).trimmed() != "```") {}
-            QTest::newRow(qPrintable(QString("exchange at line %1").arg(first))) << QStringList(all.mid(first, i - first));
-            ++blocks;
+        for (QRegularExpressionMatchIterator it = block.globalMatch(all); it.hasNext(); ++blocks) {
+            const QRegularExpressionMatch m = it.next();
+            QTest::newRow(qPrintable(QString("exchange at line %1").arg(all.left(m.capturedStart(1)).count('\n')))) << m.captured(1).split('\n');
         }
         QVERIFY2(blocks >= 10, "the document lost its examples");
     }
@@ -121,7 +91,7 @@ private slots:
     {
         QFETCH(QStringList, lines);
         QString leading, error;
-        peer->buffer().clear(); // what a block that failed left behind
+        input.clear(); // what a block that failed left behind
         for (const QString &line : lines) {
             const QString kind = line.section(' ', 0, 0), rest = line.section(' ', 1);
             QByteArray bytes;
@@ -130,13 +100,16 @@ private slots:
                 continue;
             if (kind == "=")
                 for (QDeadlineTimer pause(rest.toInt()); !pause.hasExpired();)
-                    wait(static_cast<int>(qMax<qint64>(1, pause.remainingTime())));
-            else if (!tokens(rest, &bytes, &pattern) || (kind != ">" && kind != "<" && kind != "<~"))
+                    panel.link.fill(static_cast<int>(qMax<qint64>(1, pause.remainingTime())));
+            else if (!tokens(rest, &bytes, &pattern) || (kind != ">" && kind != "<" && kind != "<~" && kind != "!"))
                 QFAIL(qPrintable("cannot read: " + line));
             else if (kind == ">")
-                QCOMPARE(peer->write(bytes, QDeadlineTimer(5000)), hostlink::Link::Ok);
-            else if (kind == "<~")
-                leading = anyLeadingPart(bytes);
+                QCOMPARE(panel.link.host().write(bytes, QDeadlineTimer(5000)), hostlink::Link::Ok);
+            else if (kind == "!") // a line of the panel's own log, after those matched before
+                QVERIFY2(panel.waitForLine(QString::fromLatin1(bytes), 10000, true), qPrintable("not logged: " + line));
+            else if (kind == "<~") // any leading part of the bytes: (?:a(?:b(?:c)?)?)?
+                for (auto b = bytes.crbegin(); b != bytes.crend(); ++b)
+                    leading = "(?:" + QRegularExpression::escape(QString(QLatin1Char(*b))) + leading + ")?";
             else
                 QVERIFY2(expect(std::exchange(leading, QString()) + pattern, &error), qPrintable(line + ": " + error));
         }

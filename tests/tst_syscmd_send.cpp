@@ -1,22 +1,23 @@
-// In process: the console's system commands and file sender, the host on a pseudo-terminal.
+// In process: the console's system commands, its file sender and the window, the host on a pseudo-terminal.
 
 #include "console_probe.h"
-#include "xmodem.h"
+#include "kvx_recovery.h"
 #include "panelsession.h"
 #include "stdoutcapture.h"
+#include "transfer.h"
+#include "xmodem.h"
 
-#include <QtTest>
 #include <QPushButton>
+#include <QtTest>
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
 // kind U: the command line `text`; S: sync, `text` the sync script; F: CPU identity from fuse texts
 // "CFG0|CFG1" (no CFG1 without '|'); `asked`: by the host, who gets a reply.
 struct RunCase { char kind; QByteArray text; bool asked; int finishMs; QByteArray reply; int result; QString log; };
-// Size announced (-1: none, -2: a directory) and when read, packets announced (0: refused), MODEs first,
-// the host's bytes (A ACK, N NAK, X CAN, *: 'C' and an ACK per packet), the answer to each (packet
-// number, E: EOT, -: none, *: all then E), progress shown, a piece of the log.
-struct SendCase { int size, actual, total; QByteArray modes, host, sent; bool progress; QString log; };
+// A download: the size announced, the file's size once announced, the MODEs before, progress shown.
+struct SendCase { int size, actual; QByteArray modes; bool progress; };
 Q_DECLARE_METATYPE(RunCase)
 Q_DECLARE_METATYPE(SendCase)
 
@@ -29,15 +30,6 @@ class tst_syscmd_send : public QObject
     std::unique_ptr<PanelConsole> panel;
     USB_console *c = nullptr;
 
-    // What the console has sent once n bytes came (within 3 s), or within 100 ms.
-    QByteArray take(int n = 0)
-    {
-        QDeadlineTimer deadline(3000);
-        for (host.fill(100); host.buffer().size() < n && !deadline.hasExpired();)
-            host.fill(20);
-        return std::exchange(host.buffer(), QByteArray());
-    }
-
 private slots:
     void init()
     {
@@ -45,22 +37,16 @@ private slots:
         sysroot.reset(new TestSysroot);
         sysroot->activate();
         QVERIFY(host.open() && host.linkAs(sysroot->path("dev/ttyGS0")));
+        host.eventLoop = true; // the console lives in this process
         c = &(panel = std::make_unique<PanelConsole>())->console;
     }
 
     void run_data()
     {
         QTest::addColumn<RunCase>("t");
-        const QByteArray nor("<UNIX:NOR>"), err("<UNIX:ERR>"), quick("#!/bin/sh\necho ran >> \"$(dirname \"$0\")/../sync.log\"\n");
-        const QString ran = "CXM: Unix Cmd [%1] -> Exit Code ", notRun = "CXM: Unix Cmd Not Start\nCXM: Unix Cmd Not End";
-        QTest::newRow("internal caller") << RunCase { 'U', "false", false, 30000, {}, 1, ran + "1" };
-        // Through a shell this pipeline would end with false's status. Double quotes group words.
-        QTest::newRow("no shell") << RunCase { 'U', "true | false", true, 30000, nor, 0, ran + "0" };
-        QTest::newRow("killed") << RunCase { 'U', "sh -c \"kill -KILL $$\"", true, 30000, err, -1, ran + "-1" };
-        QTest::newRow("empty") << RunCase { 'U', "", true, 30000, {}, -1, notRun };
-        QTest::newRow("missing program") << RunCase { 'U', "/nonexistent/kvx-tool -x", true, 30000, {}, -1, notRun };
-        QTest::newRow("outlives the limit") << RunCase { 'U', "sh -c \"echo $$ > sleeper.pid; exec sleep 40\"", true, 500, {}, -1,
-                                                         "CXM: Unix Cmd [%1]CXM: Unix Cmd Not End" };
+        const QByteArray quick("#!/bin/sh\necho ran >> \"$(dirname \"$0\")/../sync.log\"\n");
+        QTest::newRow("internal caller") << RunCase { 'U', "false", false, 30000, {}, 1, "CXM: Unix Cmd [%1] -> Exit Code 1" };
+        QTest::newRow("outlives the limit") << RunCase { 'U', "sh -c \"echo $$ > sleeper.pid; exec sleep 40\"", true, 500, {}, -1, "CXM: Unix Cmd [%1]CXM: Unix Cmd Not End" };
         QTest::newRow("sync") << RunCase { 'S', quick, true, 30000, "<SYNC:NOR>", 0, "CMX: Sync OK" };
         QTest::newRow("sync cannot start") << RunCase { 'S', "#!/nonexistent/sh\n", true, 30000, "<SYNC:ERR><SYNC:ERR>", 0, "CMX: Sync Not Start\nNot End" };
         QTest::newRow("sync does not end") << RunCase { 'S', "#!/bin/sh\nexec sleep 20\n", true, 300, "<SYNC:ERR>", 0, "CMX: Sync Not End" };
@@ -95,7 +81,7 @@ private slots:
         });
         QCOMPARE(log, t.log.replace("%1", QString(t.text)).split('\n'));
         QCOMPARE(got, t.result);
-        QCOMPARE(take(), t.reply);
+        QCOMPARE(host.readFor(100), t.reply);
         QVERIFY2(!limit.hasExpired(), "the finish limit was not applied");
         QCOMPARE(sysroot->readFile("sync.log"), QByteArray(t.log.endsWith("Sync OK") ? "ran\n" : ""));
         if (t.kind == 'U' && t.finishMs < 30000) { // the overrunning command was ended
@@ -108,7 +94,7 @@ private slots:
     {
         const int oldFd = ConsoleProbe::serialFd(*c);
         c->SysCmdReboot();
-        QCOMPARE(take(), QByteArray("<BOOT:NOR>"));
+        QCOMPARE(host.readFor(100), QByteArray("<BOOT:NOR>"));
         QVERIFY(ConsoleProbe::serialFd(*c) == -1 && !ConsoleProbe::serialNotifier(*c));
         // The descriptor number goes to an unrelated file: later replies must not land in it.
         QTemporaryFile other;
@@ -122,86 +108,69 @@ private slots:
             ::close(oldFd);
     }
 
-    void rebootButton()
+    // The window right after start, and a Reboot button that reaches the
+    // installer only once the host has saved.
+    void windowAndRebootButton()
     {
-        QPushButton button;
-        button.setEnabled(false);
-        c->rebootButton = &button;
-        host.write("#SVCF#");
-        QTRY_VERIFY_WITH_TIMEOUT(button.isEnabled(), 3000);
+        panel.reset(); // the window's console is then the only one on the terminal
+        sysroot->writeAppFile("version.txt", "FMW<4.1.0.7>\n");
         // Only the sysroot's fake may ever be reached.
         QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot->root() + "/") && sysroot->rebootCount() == 0);
+        kvx_recovery window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QList<QLabel *> labels = window.findChildren<QLabel *>();
+        for (const QString text : { "MVK 200", "0214000510000001", "4.1.0.7", "Step 3: Press reboot button." })
+            QVERIFY2(std::any_of(labels.begin(), labels.end(), [&](const QLabel *label) { return label->text() == text; }), qPrintable(text));
+        c = window.console;
+        QVERIFY(c->statusLabel->isVisible() && !c->progressBar->isVisible() && !c->rebootButton->isEnabled());
+        c->rebootButton->setEnabled(true); // even a programmatic click reaches nothing until the host saves
+        c->rebootButton->click();
+        QVERIFY(!ConsoleProbe::upgradeTimer(*c)->isActive() && c->statusLabel->text().isEmpty());
+        c->rebootButton->setEnabled(false);
+        host.write("#SVCF#");
+        QTRY_VERIFY_WITH_TIMEOUT(c->rebootButton->isEnabled(), 3000);
         const QDeadlineTimer early(450);
-        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::mouseClick(c->rebootButton, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(c->statusLabel->text(), QString("Reboot now..."), 3000);
         QVERIFY2(early.hasExpired(), "the reboot step ran before its delay");
         QTRY_COMPARE_WITH_TIMEOUT(sysroot->rebootCount(), 1, 5000);
     }
 
+    // A download as a host receives it: the packets read the file as it is
+    // when each one goes, within the size announced.
     void send_data()
     {
         QTest::addColumn<SendCase>("t");
-        const QString done = "\nCXM: End Tx\n";
-        QTest::newRow("directory") << SendCase { -2, 0, 0, "", "", "", false, "CXM: File Open Error" };
-        QTest::newRow("empty") << SendCase { 0, 0, 1, "2", "*", "*", true, done };
-        QTest::newRow("1024, MODE 1 stops progress") << SendCase { 1024, 1024, 2, "21", "*", "*", false, done };
-        // What the file still holds within the announced size, then padding.
-        QTest::newRow("shrunk, MODE 3 keeps progress") << SendCase { 3000, 1500, 3, "23", "*", "*", true, done };
-        QTest::newRow("grew") << SendCase { 3000, 5000, 3, "", "*", "*", false, done };
-        // Before the host's 'C' nothing else counts.
-        QTest::newRow("NAK before C") << SendCase { 3000, 3000, 3, "2", "NC", "- 1", true, "CXM: Start Tx" };
-        QTest::newRow("no C in time") << SendCase { 3000, 3000, 3, "", "", "", false, "CXM: TX File Timeout" };
-        QTest::newRow("second C") << SendCase { 3000, 3000, 3, "", "CCA", "1 - 2", false, "CXM:Unknown C" };
+        QTest::newRow("empty") << SendCase { 0, 0, "2", true };
+        QTest::newRow("1024, MODE 1 stops progress") << SendCase { 1024, 1024, "21", false };
+        // What the file still holds, then padding.
+        QTest::newRow("shrunk, MODE 3 keeps progress") << SendCase { 3000, 1500, "23", true };
+        QTest::newRow("grew") << SendCase { 3000, 5000, "", false };
     }
     void send()
     {
         QFETCH(SendCase, t);
-        QByteArray content;
-        for (int i = 0; i < qMax(t.size, t.actual); ++i)
-            content += char(i * 131 + i / 977);
-        if (t.size != -1)
-            t.size == -2 ? sysroot->makeAppDir("out.bin") : sysroot->writeAppFile("out.bin", content.left(t.size));
+        const QByteArray content = randomBytes(7, qMax(t.size, t.actual));
+        sysroot->writeAppFile("out.bin", content.left(t.size));
+        QByteArray reply, got;
         for (char mode : t.modes)
-            c->changeMode(mode - '0', true);
-        const QString count = t.total ? QString("CXM: %1 Packet + %2bytes").arg(t.total).arg(t.size % 1024) : t.log;
-        QCOMPARE(printedLines([&] { c->TxFileStart(QByteArray("out.bin").data()); }).mid(0, 2), QStringList({ "CXM: GETF:out.bin", count }));
-        QCOMPARE(take(), QByteArray("<MODE_ACK>").repeated(t.modes.size()) + "<GETF:" + QByteArray::number(t.total ? t.size : -1) + ">");
+            QCOMPARE(host.host().exchange("#MODE<" + QByteArray(1, mode) + ">#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
+        StdoutCapture out;
+        QCOMPARE(host.host().exchange("#GETF<out.bin>#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
+        QCOMPARE(reply, "<GETF:" + QByteArray::number(t.size) + ">");
         QCOMPARE(c->messageLabel->text(), QString(t.modes.contains('2') ? "Sending..." : ""));
         QCOMPARE(!c->progressBar->isHidden(), t.modes.contains('2'));
-        QVERIFY(bool(ConsoleProbe::txFile(*c)) == (t.total > 0) && ConsoleProbe::txDelayTimer(*c)->isActive() == (t.total > 0));
-        if (!t.total)
-            return;
         sysroot->writeAppFile("out.bin", content.left(t.actual));
-        c->TxDelayStart();
-        QVERIFY(ConsoleProbe::txTimer(*c)->isActive() && !ConsoleProbe::txDelayTimer(*c)->isActive() && ConsoleProbe::consoleState(*c) == 2);
-
-        const QByteArray bytes = t.host == "*" ? "C" + QByteArray(t.total, 'A') : t.host, data = content.left(qMin(t.size, t.actual));
-        QStringList sent;
-        for (int i = 1; t.sent == "*" && i <= t.total; ++i)
-            sent << QString::number(i);
-        sent << QString(t.sent == "*" ? "E" : t.sent).split(' ', Qt::SkipEmptyParts);
-        int furthest = 0, packets = 0;
-        StdoutCapture out;
-        for (int i = 0; i < bytes.size(); ++i) {
-            const char b = bytes[i];
-            c->TxFile_handshake(b == 'A' ? char(xmodem::ACK) : b == 'N' ? char(xmodem::NAK) : b == 'X' ? char(xmodem::CAN) : b);
-            const int p = sent.value(i).toInt();
-            const QByteArray expected = sent.value(i) == "E" ? QByteArray(1, char(xmodem::EOT)) : p ? xmodemPacket(p, data.mid((p - 1) * 1024, 1024)) : "";
-            QVERIFY2(take(expected.size()) == expected, qPrintable(QString("the answer to byte %1 is not %2").arg(i).arg(sent.value(i))));
-            furthest = qMax(furthest, p);
-            packets += p > 0;
-        }
-        if (bytes.isEmpty()) {
-            ConsoleProbe::txTimer(*c)->setInterval(50); // the host's five seconds of silence, shortened
-            QTRY_COMPARE_WITH_TIMEOUT(ConsoleProbe::consoleState(*c), 0, 3000);
-        }
-        QCOMPARE(take(), QByteArray());
-        const QString log = out.lines().join('\n') + '\n';
-        QVERIFY2(log.contains(t.log) && log.count('.') == packets, qPrintable(log));
-        QVERIFY(t.progress ? c->progressBar->maximum() == t.size && c->progressBar->value() == qMin(furthest * 1024, t.size)
-                           : c->progressBar->value() <= 0);
-        const bool ends = sent.endsWith("E") || bytes.endsWith('X') || bytes.isEmpty();
-        QCOMPARE(ConsoleProbe::consoleState(*c) == 0 && !ConsoleProbe::txStarted(*c) && !ConsoleProbe::txFile(*c) && !ConsoleProbe::txTimer(*c)->isActive(), ends);
+        QBuffer sink(&got);
+        QVERIFY(sink.open(QIODevice::WriteOnly));
+        QCOMPARE(hostlink::receiveFile(host.host(), sink, t.size, {}).kind, hostlink::TransferOutcome::Done);
+        QCOMPARE(got, content.left(qMin(t.size, t.actual)) + QByteArray(qMax(0, t.size - t.actual), char(xmodem::SUB)));
+        QVERIFY(t.progress ? c->progressBar->maximum() == t.size && c->progressBar->value() == t.size : c->progressBar->value() <= 0);
+        QVERIFY(ConsoleProbe::consoleState(*c) == 0 && !ConsoleProbe::txFile(*c) && !ConsoleProbe::txTimer(*c)->isActive());
+        const QString packets = QString("CXM: %1 Packet + %2bytes").arg(t.size / 1024 + 1).arg(t.size % 1024), bar = QString("CXM: Progress Bar %1").arg(t.size);
+        QCOMPARE(out.lines(), QStringList({ "CXM: GETF:out.bin", packets }) + (t.progress ? QStringList(bar) : QStringList())
+                                  + QStringList({ "CXM: Start Tx", QString(t.size / 1024 + 1, '.'), "CXM: End Tx" }));
     }
 
     void uploadInsideDelayKeepsItsFile()

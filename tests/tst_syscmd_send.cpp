@@ -1,8 +1,7 @@
 // In process: the console's system commands, its file sender and the window, the host on a pseudo-terminal.
 
-#include "console_probe.h"
+#include "console_on_link.h"
 #include "kvx_recovery.h"
-#include "panelsession.h"
 #include "stdoutcapture.h"
 #include "transfer.h"
 #include "xmodem.h"
@@ -25,20 +24,16 @@ class tst_syscmd_send : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TestSysroot> sysroot;
-    PtyLink host;
-    std::unique_ptr<PanelConsole> panel;
+    std::unique_ptr<ConsoleOnLink> f; // fresh for every test and row
     USB_console *c = nullptr;
 
 private slots:
     void init()
     {
-        panel.reset();
-        sysroot.reset(new TestSysroot);
-        sysroot->activate();
-        QVERIFY(host.open() && host.linkAs(sysroot->path("dev/ttyGS0")));
-        host.eventLoop = true; // the console lives in this process
-        c = &(panel = std::make_unique<PanelConsole>())->console;
+        f.reset(new ConsoleOnLink);
+        QVERIFY(f->start());
+        f->link.eventLoop = true; // the console lives in this process
+        c = f->console;
     }
 
     void run_data()
@@ -61,13 +56,13 @@ private slots:
         c->processFinishTimeout = t.finishMs;
         const QList<QByteArray> fuses = t.text.split('|');
         if (t.kind == 'F') {
-            sysroot->writeFile("sys/fsl_otp/HW_OCOTP_CFG0", fuses[0]);
-            sysroot->writeFile("sys/fsl_otp/HW_OCOTP_CFG1", fuses.value(1));
-            QVERIFY(fuses.size() == 2 || QFile::remove(sysroot->path("sys/fsl_otp/HW_OCOTP_CFG1")));
+            f->sysroot.writeFile("sys/fsl_otp/HW_OCOTP_CFG0", fuses[0]);
+            f->sysroot.writeFile("sys/fsl_otp/HW_OCOTP_CFG1", fuses.value(1));
+            QVERIFY(fuses.size() == 2 || QFile::remove(f->sysroot.path("sys/fsl_otp/HW_OCOTP_CFG1")));
         } else if (t.kind == 'S') {
-            sysroot->writeFile("bin/sync", t.text);
-            QFile::setPermissions(sysroot->path("bin/sync"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            QVERIFY(QStandardPaths::findExecutable("sync").startsWith(sysroot->root()));
+            f->sysroot.writeFile("bin/sync", t.text);
+            QFile::setPermissions(f->sysroot.path("bin/sync"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY(QStandardPaths::findExecutable("sync").startsWith(f->sysroot.root()));
         }
         const QDeadlineTimer limit(10000);
         int got = 0;
@@ -81,11 +76,11 @@ private slots:
         });
         QCOMPARE(log, t.log.replace("%1", QString(t.text)).split('\n'));
         QCOMPARE(got, t.result);
-        QCOMPARE(host.readFor(100), t.reply);
+        QCOMPARE(f->link.readFor(100), t.reply);
         QVERIFY2(!limit.hasExpired(), "the finish limit was not applied");
-        QCOMPARE(sysroot->readFile("sync.log"), QByteArray(t.log.endsWith("Sync OK") ? "ran\n" : ""));
+        QCOMPARE(f->sysroot.readFile("sync.log"), QByteArray(t.log.endsWith("Sync OK") ? "ran\n" : ""));
         if (t.kind == 'U' && t.finishMs < 30000) { // the overrunning command was ended
-            const pid_t pid = sysroot->readAppFile("sleeper.pid").trimmed().toInt();
+            const pid_t pid = f->sysroot.readAppFile("sleeper.pid").trimmed().toInt();
             QVERIFY(pid > 0 && ::kill(pid, 0) == -1 && errno == ESRCH);
         }
     }
@@ -94,7 +89,7 @@ private slots:
     {
         const int oldFd = ConsoleProbe::serialFd(*c);
         c->SysCmdReboot();
-        QCOMPARE(host.readFor(100), QByteArray("<BOOT:NOR>"));
+        QCOMPARE(f->link.readFor(100), QByteArray("<BOOT:NOR>"));
         QVERIFY(ConsoleProbe::serialFd(*c) == -1 && !ConsoleProbe::serialNotifier(*c));
         // The descriptor number goes to an unrelated file: later replies must not land in it.
         QTemporaryFile other;
@@ -112,10 +107,10 @@ private slots:
     // installer only once the host has saved.
     void windowAndRebootButton()
     {
-        panel.reset(); // the window's console is then the only one on the terminal
-        sysroot->writeAppFile("version.txt", "FMW<4.1.0.7>\n");
+        f->panel.reset(); // the window's console is then the only one on the terminal
+        f->sysroot.writeAppFile("version.txt", "FMW<4.1.0.7>\n");
         // Only the sysroot's fake may ever be reached.
-        QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(sysroot->root() + "/") && sysroot->rebootCount() == 0);
+        QVERIFY(QStandardPaths::findExecutable("reboot").startsWith(f->sysroot.root() + "/") && f->sysroot.rebootCount() == 0);
         kvx_recovery window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -128,13 +123,13 @@ private slots:
         c->rebootButton->click();
         QVERIFY(!ConsoleProbe::upgradeTimer(*c)->isActive() && c->statusLabel->text().isEmpty());
         c->rebootButton->setEnabled(false);
-        host.write("#SVCF#");
+        f->link.write("#SVCF#");
         QTRY_VERIFY_WITH_TIMEOUT(c->rebootButton->isEnabled(), 3000);
         const QDeadlineTimer early(450);
         QTest::mouseClick(c->rebootButton, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(c->statusLabel->text(), QString("Reboot now..."), 3000);
         QVERIFY2(early.hasExpired(), "the reboot step ran before its delay");
-        QTRY_COMPARE_WITH_TIMEOUT(sysroot->rebootCount(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->sysroot.rebootCount(), 1, 5000);
     }
 
     // A download as a host receives it: the packets read the file as it is
@@ -152,19 +147,19 @@ private slots:
     {
         QFETCH(SendCase, t);
         const QByteArray content = randomBytes(7, qMax(t.size, t.actual));
-        sysroot->writeAppFile("out.bin", content.left(t.size));
+        f->sysroot.writeAppFile("out.bin", content.left(t.size));
         QByteArray reply, got;
         for (char mode : t.modes)
-            QCOMPARE(host.host().exchange("#MODE<" + QByteArray(1, mode) + ">#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
+            QCOMPARE(f->link.host().exchange("#MODE<" + QByteArray(1, mode) + ">#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
         StdoutCapture out;
-        QCOMPARE(host.host().exchange("#GETF<out.bin>#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
+        QCOMPARE(f->link.host().exchange("#GETF<out.bin>#", QDeadlineTimer(5000), &reply), hostlink::Link::Ok);
         QCOMPARE(reply, "<GETF:" + QByteArray::number(t.size) + ">");
         QCOMPARE(c->messageLabel->text(), QString(t.modes.contains('2') ? "Sending..." : ""));
         QCOMPARE(!c->progressBar->isHidden(), t.modes.contains('2'));
-        sysroot->writeAppFile("out.bin", content.left(t.actual));
+        f->sysroot.writeAppFile("out.bin", content.left(t.actual));
         QBuffer sink(&got);
         QVERIFY(sink.open(QIODevice::WriteOnly));
-        QCOMPARE(hostlink::receiveFile(host.host(), sink, t.size, {}).kind, hostlink::TransferOutcome::Done);
+        QCOMPARE(hostlink::receiveFile(f->link.host(), sink, t.size, {}).kind, hostlink::TransferOutcome::Done);
         QCOMPARE(got, content.left(qMin(t.size, t.actual)) + QByteArray(qMax(0, t.size - t.actual), char(xmodem::SUB)));
         QVERIFY(t.progress ? c->progressBar->maximum() == t.size && c->progressBar->value() == t.size : c->progressBar->value() <= 0);
         QVERIFY(ConsoleProbe::consoleState(*c) == 0 && !ConsoleProbe::txFile(*c) && !ConsoleProbe::txTimer(*c)->isActive());
@@ -175,11 +170,11 @@ private slots:
 
     void uploadInsideDelayKeepsItsFile()
     {
-        sysroot->makeAppDir("tmp");
-        sysroot->writeAppFile("f.bin", "0123456789");
+        f->sysroot.makeAppDir("tmp");
+        f->sysroot.writeAppFile("f.bin", "0123456789");
         c->TxFileStart(QByteArray("f.bin").data());
         // The upload takes the handle over, closing the announced file; the send finds nothing to arm.
-        host.write("#LOAD<up.txt>12#");
+        f->link.write("#LOAD<up.txt>12#");
         QTRY_COMPARE(ConsoleProbe::rxMode(*c), 1);
         FILE *upload = ConsoleProbe::txFile(*c);
         QTRY_VERIFY(!ConsoleProbe::txDelayTimer(*c)->isActive());

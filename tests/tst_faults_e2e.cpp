@@ -65,7 +65,7 @@ private slots:
     }
 
     // The start-up lines in order (the stored backlight first) and that backlight on the device; no greeting on the
-    // terminal. (With the clock chip: tst_rtc.)
+    // terminal. (With the clock chip: tst_hwconfig.)
     void starts()
     {
         const QStringList all = s->allLines();

@@ -177,6 +177,7 @@ private slots:
             const bool vanished = p["serial"].toString() == serial(2);
             QCOMPARE(p["ok"].toBool(), !vanished);
             QVERIFY(!vanished || p["result"].toString().startsWith("failed at line 3 (step 2 of 3)"));
+            QVERIFY(!vanished || p["steps"].toArray().last()["line"].toInt() == 3);
         }
     }
 

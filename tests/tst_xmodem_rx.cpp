@@ -43,15 +43,17 @@ class tst_xmodem_rx : public QObject, ConsoleOnLink
 
     // The host: the link library's sender, once the console asked for the first packet. Its tap spoils packets
     // 2.. at their first tries, and notes each transmission's answer once the next one shows it (a resend: NAK);
-    // the last one's, the outcome tells. The answers as letters, A for ACK, N for NAK, X for CAN.
+    // the last one's, the outcome tells. The answers as letters, A for ACK, N for NAK, X for CAN; a last packet
+    // that went out padded with anything but SUB adds a "?" (the panel cuts the padding off, so only the wire shows it).
     QByteArray send(const Rx &rx)
     {
         hostlink::Link &host = link.host();
         const auto untap = qScopeGuard([&] { host.setTap({}); });
-        QByteArray replies, bytes = rx.data;
+        QByteArray replies, bytes = rx.data, last;
         int seen = 0;
         host.setTap([&](const hostlink::Outgoing &what, QByteArray &out, hostlink::Tampering &) {
             const bool packet = what.kind == hostlink::Outgoing::Packet;
+            last = packet ? out : last;
             for (int at : packet && what.packet > 1 && what.attempt < rx.tries ? rx.spoilt : QList<int>())
                 out[at] = static_cast<char>(out[at] ^ 0x0B);
             if (packet || out == QByteArray(1, char(xmodem::EOT)))
@@ -61,7 +63,10 @@ class tst_xmodem_rx : public QObject, ConsoleOnLink
         QBuffer source(&bytes);
         source.open(QIODevice::ReadOnly);
         const auto outcome = hostlink::sendFile(host, source, bytes.size(), hostlink::TransferTiming{ 3000, 5000 }).kind;
-        return replies + (outcome == hostlink::TransferOutcome::Done ? "A" : outcome == hostlink::TransferOutcome::Cancelled ? "X" : "?");
+        const int tail = bytes.size() % xmodem::DataSize, padding = tail ? xmodem::DataSize - tail : 0;
+        const bool done = outcome == hostlink::TransferOutcome::Done;
+        replies += !done || last.mid(3 + tail, padding) == QByteArray(padding, char(xmodem::SUB)) ? "" : "?";
+        return replies + (done ? "A" : outcome == hostlink::TransferOutcome::Cancelled ? "X" : "?");
     }
 
 private slots:
